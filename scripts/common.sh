@@ -1,0 +1,66 @@
+# Shared by the project's commands: packages, builds and the private Wine prefix.
+# Sourced, not run. Everything lives in the build tree; nothing goes to $HOME.
+
+set -eu
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD=$ROOT/build
+export WINEPREFIX=$BUILD/x86_64/wineprefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+say() { printf '==> %s\n' "$*"; }
+
+# Installs the Debian packages that are missing (as root; a fresh machine has none of them).
+ensure_packages() {
+  local wanted=(cmake ninja-build g++-mingw-w64-i686 g++-mingw-w64-x86-64 googletest wine wine64 python3
+                python3-pefile binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 "$@")
+  local missing=()
+  for package in "${wanted[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  say "installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# Configures (once) and builds one preset: i686 or x86_64.
+build_preset() {
+  local preset=$1
+  [ -f "$BUILD/$preset/build.ninja" ] || cmake --preset "$preset" -S "$ROOT" >/dev/null
+  cmake --build --preset "$preset" -- -k 0 | grep -v '^\[' || true
+  [ "${PIPESTATUS[0]}" -eq 0 ] || return 1
+}
+
+build_all() {
+  say "building i686 and x86_64"
+  (cd "$ROOT" && build_preset i686 && build_preset x86_64)
+}
+
+# The private prefix: created once, with Wine's null display driver so that
+# windows work without X (it must be set before Wine's desktop process starts).
+ensure_prefix() {
+  if [ ! -f "$WINEPREFIX/.halvo-ready" ]; then
+    say "creating the Wine prefix $WINEPREFIX"
+    rm -rf "$WINEPREFIX"
+    mkdir -p "$WINEPREFIX"
+    wine wineboot -i </dev/null >/dev/null 2>&1
+    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
+    wineserver -w
+    touch "$WINEPREFIX/.halvo-ready"
+  fi
+}
+
+# One persistent wineserver for the whole run (each test program then starts in
+# a fraction of a second). Its streams are detached, or CTest would wait on them.
+start_wineserver() {
+  wineserver -k >/dev/null 2>&1 || true
+  wineserver -p </dev/null >/dev/null 2>&1
+  wine wineboot </dev/null >/dev/null 2>&1
+  trap stop_wineserver EXIT
+}
+
+stop_wineserver() {
+  wineserver -k >/dev/null 2>&1 || true
+  wineserver -w >/dev/null 2>&1 || true
+}

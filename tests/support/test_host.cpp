@@ -1,0 +1,423 @@
+#include "tests/support/test_host.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+TestHost* currentHost = nullptr;
+
+std::string Pointer(const void* p) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%p", p);
+  return text;
+}
+
+std::string Text(const char* s) { return s != nullptr ? std::string(s) : std::string("(null)"); }
+
+bool PageFunctionInvokeDefault(NPObject* obj, const NPVariant* args, uint32_t argCount, NPVariant* result);
+
+// Objects the page owns: deallocated by the host with free().
+NPObject* AllocatePageObject(NPP, NPClass*) { return static_cast<NPObject*>(std::calloc(1, sizeof(NPObject))); }
+void DeallocatePageObject(NPObject* obj) { std::free(obj); }
+
+NPClass pageFunctionClass = {NP_CLASS_STRUCT_VERSION, AllocatePageObject, DeallocatePageObject, nullptr, nullptr,
+                             nullptr, PageFunctionInvokeDefault, nullptr, nullptr, nullptr, nullptr, nullptr,
+                             nullptr};
+NPClass plainObjectClass = {NP_CLASS_STRUCT_VERSION, AllocatePageObject, DeallocatePageObject, nullptr, nullptr,
+                            nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+
+}  // namespace
+
+TestHost::TestHost() : pluginThread(GetCurrentThreadId()) {
+  std::memset(&funcs_, 0, sizeof funcs_);
+  funcs_.size = sizeof funcs_;
+  funcs_.version = (NP_VERSION_MAJOR << 8) | NP_VERSION_MINOR;
+  funcs_.geturl = GetURL;
+  funcs_.memalloc = MemAlloc;
+  funcs_.memfree = MemFree;
+  funcs_.getvalue = GetValue;
+  funcs_.setvalue = SetValue;
+  funcs_.getstringidentifier = GetStringIdentifier;
+  funcs_.getintidentifier = GetIntIdentifier;
+  funcs_.identifierisstring = IdentifierIsString;
+  funcs_.utf8fromidentifier = UTF8FromIdentifier;
+  funcs_.intfromidentifier = IntFromIdentifier;
+  funcs_.createobject = CreateObject;
+  funcs_.retainobject = RetainObject;
+  funcs_.releaseobject = ReleaseObjectEntry;
+  funcs_.invokeDefault = InvokeDefault;
+  funcs_.releasevariantvalue = ReleaseVariantValueEntry;
+  funcs_.setexception = SetException;
+  currentHost = this;
+}
+
+TestHost::~TestHost() {
+  for (auto& entry : memory_) std::free(entry.first);
+  if (currentHost == this) currentHost = nullptr;
+}
+
+TestHost* TestHost::Current() { return currentHost; }
+
+std::vector<HostCall> TestHost::Calls(const std::string& function) const {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  if (function.empty()) return calls_;
+  std::vector<HostCall> matching;
+  for (const auto& call : calls_)
+    if (call.function == function) matching.push_back(call);
+  return matching;
+}
+
+void TestHost::ClearCalls() {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  calls_.clear();
+}
+
+std::vector<std::string> TestHost::Faults() const {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  return faults_;
+}
+
+std::size_t TestHost::LiveAllocations() const {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  return memory_.size();
+}
+
+std::size_t TestHost::LiveObjects() const {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  return objects_.size();
+}
+
+bool TestHost::IsLive(NPObject* object) const {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  return objects_.count(object) != 0;
+}
+
+uint32_t TestHost::ReferenceCount(NPObject* object) const {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  return objects_.count(object) != 0 ? object->referenceCount : 0;
+}
+
+void TestHost::Record(const char* function, std::vector<std::string> args) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  DWORD thread = GetCurrentThreadId();
+  if (thread != pluginThread) faults_.push_back(std::string(function) + " called off the plug-in thread");
+  calls_.push_back(HostCall{function, std::move(args), thread});
+}
+
+void TestHost::Fault(const std::string& text) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  faults_.push_back(text);
+}
+
+std::string TestHost::Describe(const NPVariant& value) {
+  switch (value.type) {
+    case NPVariantType_Void: return "void";
+    case NPVariantType_Null: return "null";
+    case NPVariantType_Bool: return value.value.boolValue ? "bool:true" : "bool:false";
+    case NPVariantType_Int32: return "int32:" + std::to_string(value.value.intValue);
+    case NPVariantType_Double: return "double:" + std::to_string(value.value.doubleValue);
+    case NPVariantType_String:
+      return "string:" + std::string(value.value.stringValue.UTF8Characters, value.value.stringValue.UTF8Length);
+    case NPVariantType_Object: return "object:" + Pointer(value.value.objectValue);
+  }
+  return "?";
+}
+
+NPIdentifier TestHost::StringId(const std::string& name) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  auto& slot = stringIds_[name];
+  if (!slot) slot.reset(new Identifier{true, name, 0});
+  return slot.get();
+}
+
+NPIdentifier TestHost::IntId(int32_t value) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  auto& slot = intIds_[value];
+  if (!slot) slot.reset(new Identifier{false, std::string(), value});
+  return slot.get();
+}
+
+char* TestHost::HostString(const std::string& text) {
+  char* memory = static_cast<char*>(std::malloc(text.size() + 1));
+  std::memcpy(memory, text.c_str(), text.size() + 1);
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  memory_[memory] = static_cast<uint32_t>(text.size() + 1);
+  return memory;
+}
+
+NPObject* TestHost::CreatePageFunction(PageFunction body) {
+  NPObject* object = AllocatePageObject(nullptr, &pageFunctionClass);
+  object->_class = &pageFunctionClass;
+  object->referenceCount = 1;
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  objects_[object] = 1;
+  pageFunctions_[object] = std::move(body);
+  return object;
+}
+
+NPObject* TestHost::CreatePlainObject() {
+  NPObject* object = AllocatePageObject(nullptr, &plainObjectClass);
+  object->_class = &plainObjectClass;
+  object->referenceCount = 1;
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  objects_[object] = 1;
+  return object;
+}
+
+bool TestHost::Invoke(NPObject* object, const std::string& method, const std::vector<NPVariant>& args,
+                      NPVariant* result) {
+  VOID_TO_NPVARIANT(*result);
+  if (!IsLive(object)) {
+    Fault("script invoked a dead object");
+    return false;
+  }
+  if (object->_class == nullptr || object->_class->invoke == nullptr) return false;
+  return object->_class->invoke(object, StringId(method), args.data(), static_cast<uint32_t>(args.size()), result);
+}
+
+void TestHost::ReleaseObject(NPObject* object) {
+  std::unique_lock<std::recursive_mutex> lock(mutex_);
+  ReleaseLocked(object, lock);
+}
+
+void TestHost::ReleaseLocked(NPObject* object, std::unique_lock<std::recursive_mutex>& lock) {
+  if (object == nullptr) return;
+  if (objects_.count(object) == 0) {
+    faults_.push_back("release of a dead object " + Pointer(object));
+    return;
+  }
+  if (object->referenceCount == 0) {
+    faults_.push_back("release of an object with no reference");
+    return;
+  }
+  if (--object->referenceCount != 0) return;
+  objects_.erase(object);
+  pageFunctions_.erase(object);
+  NPClass* cls = object->_class;
+  lock.unlock();
+  if (cls != nullptr && cls->deallocate != nullptr)
+    cls->deallocate(object);
+  else
+    std::free(object);
+  lock.lock();
+}
+
+void TestHost::ReleaseVariantValue(NPVariant* value) {
+  if (value->type == NPVariantType_String) {
+    MemFree(const_cast<NPUTF8*>(value->value.stringValue.UTF8Characters));
+  } else if (value->type == NPVariantType_Object) {
+    ReleaseObject(value->value.objectValue);
+  }
+  VOID_TO_NPVARIANT(*value);
+}
+
+void TestHost::InvalidateAndDeallocate(NPObject* object) {
+  NPClass* cls = nullptr;
+  {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    if (objects_.count(object) == 0) {
+      faults_.push_back("forced deallocation of a dead object");
+      return;
+    }
+    objects_.erase(object);
+    pageFunctions_.erase(object);
+    cls = object->_class;
+  }
+  if (cls != nullptr && cls->invalidate != nullptr) cls->invalidate(object);
+  if (cls != nullptr && cls->deallocate != nullptr)
+    cls->deallocate(object);
+  else
+    std::free(object);
+}
+
+// ---- host entries ---------------------------------------------------------
+
+NPError TestHost::GetURL(NPP instance, const char* url, const char* window) {
+  currentHost->Record("NPN_GetURL", {Pointer(instance), Text(url), Text(window)});
+  return NPERR_NO_ERROR;
+}
+
+void* TestHost::MemAlloc(uint32_t size) {
+  TestHost* host = currentHost;
+  host->Record("NPN_MemAlloc", {std::to_string(size)});
+  if (host->failMemAlloc) return nullptr;
+  void* memory = std::malloc(size == 0 ? 1 : size);
+  std::lock_guard<std::recursive_mutex> lock(host->mutex_);
+  host->memory_[memory] = size;
+  return memory;
+}
+
+void TestHost::MemFree(void* ptr) {
+  TestHost* host = currentHost;
+  host->Record("NPN_MemFree", {Pointer(ptr)});
+  if (ptr == nullptr) return;
+  std::lock_guard<std::recursive_mutex> lock(host->mutex_);
+  auto found = host->memory_.find(ptr);
+  if (found == host->memory_.end()) {
+    host->faults_.push_back("NPN_MemFree of memory the host never gave: " + Pointer(ptr));
+    return;
+  }
+  host->memory_.erase(found);
+  std::free(ptr);
+}
+
+NPError TestHost::GetValue(NPP instance, NPNVariable variable, void*) {
+  currentHost->Record("NPN_GetValue", {Pointer(instance), std::to_string(variable)});
+  return NPERR_GENERIC_ERROR;
+}
+
+NPError TestHost::SetValue(NPP instance, NPPVariable variable, void* value) {
+  currentHost->Record("NPN_SetValue", {Pointer(instance), std::to_string(variable), Pointer(value)});
+  return NPERR_NO_ERROR;
+}
+
+NPIdentifier TestHost::GetStringIdentifier(const NPUTF8* name) {
+  currentHost->Record("NPN_GetStringIdentifier", {Text(name)});
+  return currentHost->StringId(name != nullptr ? name : "");
+}
+
+NPIdentifier TestHost::GetIntIdentifier(int32_t intid) {
+  currentHost->Record("NPN_GetIntIdentifier", {std::to_string(intid)});
+  return currentHost->IntId(intid);
+}
+
+bool TestHost::IdentifierIsString(NPIdentifier identifier) {
+  currentHost->Record("NPN_IdentifierIsString", {Pointer(identifier)});
+  return identifier != nullptr && static_cast<Identifier*>(identifier)->isString;
+}
+
+NPUTF8* TestHost::UTF8FromIdentifier(NPIdentifier identifier) {
+  TestHost* host = currentHost;
+  host->Record("NPN_UTF8FromIdentifier", {Pointer(identifier)});
+  auto* id = static_cast<Identifier*>(identifier);
+  if (id == nullptr || !id->isString) return nullptr;
+  return host->HostString(id->text);
+}
+
+int32_t TestHost::IntFromIdentifier(NPIdentifier identifier) {
+  currentHost->Record("NPN_IntFromIdentifier", {Pointer(identifier)});
+  auto* id = static_cast<Identifier*>(identifier);
+  return id != nullptr && !id->isString ? id->number : 0;
+}
+
+NPObject* TestHost::CreateObject(NPP npp, NPClass* aClass) {
+  TestHost* host = currentHost;
+  host->Record("NPN_CreateObject", {Pointer(npp), Pointer(aClass)});
+  if (host->failCreateObject || aClass == nullptr) return nullptr;
+  NPObject* object = aClass->allocate != nullptr ? aClass->allocate(npp, aClass)
+                                                 : static_cast<NPObject*>(std::calloc(1, sizeof(NPObject)));
+  if (object == nullptr) return nullptr;
+  object->_class = aClass;
+  object->referenceCount = 1;
+  std::lock_guard<std::recursive_mutex> lock(host->mutex_);
+  host->objects_[object] = 1;
+  return object;
+}
+
+NPObject* TestHost::RetainObject(NPObject* obj) {
+  TestHost* host = currentHost;
+  host->Record("NPN_RetainObject", {Pointer(obj)});
+  std::lock_guard<std::recursive_mutex> lock(host->mutex_);
+  if (host->objects_.count(obj) == 0) {
+    host->faults_.push_back("retain of a dead object " + Pointer(obj));
+    return obj;
+  }
+  ++obj->referenceCount;
+  return obj;
+}
+
+void TestHost::ReleaseObjectEntry(NPObject* obj) {
+  currentHost->Record("NPN_ReleaseObject", {Pointer(obj)});
+  currentHost->ReleaseObject(obj);
+}
+
+bool TestHost::InvokeDefault(NPP npp, NPObject* obj, const NPVariant* args, uint32_t argCount, NPVariant* result) {
+  TestHost* host = currentHost;
+  std::vector<std::string> described{Pointer(npp), Pointer(obj), std::to_string(argCount)};
+  for (uint32_t i = 0; i < argCount; ++i) described.push_back(Describe(args[i]));
+  host->Record("NPN_InvokeDefault", described);
+  if (!host->IsLive(obj)) {
+    host->Fault("NPN_InvokeDefault on a dead object");
+    return false;
+  }
+  if (obj->_class == nullptr || obj->_class->invokeDefault == nullptr) return false;
+  return obj->_class->invokeDefault(obj, args, argCount, result);
+}
+
+void TestHost::ReleaseVariantValueEntry(NPVariant* variant) {
+  currentHost->Record("NPN_ReleaseVariantValue", {Describe(*variant)});
+  currentHost->ReleaseVariantValue(variant);
+}
+
+void TestHost::SetException(NPObject* obj, const NPUTF8* message) {
+  currentHost->Record("NPN_SetException", {Pointer(obj), Text(message)});
+}
+
+namespace {
+
+bool PageFunctionInvokeDefault(NPObject* obj, const NPVariant* args, uint32_t argCount, NPVariant* result) {
+  TestHost::PageFunction body;
+  {
+    TestHost* host = TestHost::Current();
+    // Copied out so the page code can re-enter the host and the plug-in freely.
+    body = host->PageFunctionFor(obj);
+  }
+  return body ? body(args, argCount, result) : false;
+}
+
+}  // namespace
+
+TestHost::PageFunction TestHost::PageFunctionFor(NPObject* object) const {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  auto found = pageFunctions_.find(object);
+  return found != pageFunctions_.end() ? found->second : PageFunction();
+}
+
+NPVariant StringArg(const char* text) { return StringArg(text, static_cast<uint32_t>(std::strlen(text))); }
+
+NPVariant StringArg(const char* bytes, uint32_t length) {
+  NPVariant v;
+  STRINGN_TO_NPVARIANT(bytes, length, v);
+  return v;
+}
+
+NPVariant NumberArg(double value) {
+  NPVariant v;
+  v.value.objectValue = nullptr;
+  DOUBLE_TO_NPVARIANT(value, v);
+  return v;
+}
+
+NPVariant Int32Arg(int32_t value) {
+  NPVariant v;
+  v.value.doubleValue = 0;
+  INT32_TO_NPVARIANT(value, v);
+  return v;
+}
+
+NPVariant BoolArg(bool value) {
+  NPVariant v;
+  v.value.doubleValue = 0;
+  BOOLEAN_TO_NPVARIANT(value, v);
+  return v;
+}
+
+NPVariant ObjectArg(NPObject* object) {
+  NPVariant v;
+  OBJECT_TO_NPVARIANT(object, v);
+  return v;
+}
+
+NPVariant VoidArg() {
+  NPVariant v;
+  VOID_TO_NPVARIANT(v);
+  return v;
+}
+
+NPVariant NullArg() {
+  NPVariant v;
+  NULL_TO_NPVARIANT(v);
+  return v;
+}
