@@ -20,8 +20,9 @@ ensure_packages() {
   [ ${#missing[@]} -eq 0 ] && return 0
   say "installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  # Another apt run may hold the lock for a while; wait for it rather than fail.
+  apt-get -o DPkg::Lock::Timeout=900 update -qq
+  apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
 # Configures (once) and builds one preset: i686 or x86_64.
