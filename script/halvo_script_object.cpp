@@ -4,6 +4,7 @@
 
 #include "plugin/host.h"
 #include "plugin/log.h"
+#include "script/script_status.h"
 #include "transfer/halvo_plugin.h"
 
 NPObject* HalvoScriptObject::Allocate(NPP npp, NPClass*) {
@@ -34,3 +35,42 @@ HalvoScriptObject* CreateScriptObject(NPP npp) {
   object->RegisterFunctions();
   return object;
 }
+
+bool HalvoScriptObject::Accept(Args args, uint32_t argCount, std::initializer_list<Argument> rules,
+                               NPVariant* result) {
+  if (ArgumentsMatch(args, argCount, rules)) return true;
+  SetStatusResult(result, StatusBadArguments);
+  return false;
+}
+
+bool HalvoScriptObject::EngineReady(NPVariant* result) {
+  if (plugin == nullptr) {
+    SetStatusResult(result, StatusNoInstance);
+    return false;
+  }
+  if (!plugin->engineReady) {
+    SetStatusResult(result, StatusEngineUnavailable);
+    return false;
+  }
+  return true;
+}
+
+IDownload* HalvoScriptObject::ReadyDownload(NPVariant* result) {
+  if (!EngineReady(result)) return nullptr;
+  // The Download object may be missing although the Schedule object was made.
+  if (plugin->download == nullptr) SetStatusResult(result, StatusEngineUnavailable);
+  return plugin->download;
+}
+
+IConfig* HalvoScriptObject::ReadyConfig(NPVariant* result) {
+  if (!EngineReady(result)) return nullptr;
+  if (plugin->config == nullptr) SetStatusResult(result, StatusEngineUnavailable);
+  return plugin->config;
+}
+
+bool HalvoScriptObject::Done(NPVariant* result) {
+  SetStatusResult(result, StatusOk);
+  return true;
+}
+
+bool HalvoScriptObject::NoOpHandler(Args, uint32_t, NPVariant*) { return true; }
