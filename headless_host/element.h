@@ -1,0 +1,57 @@
+// One plug-in instance for one page element: its NPP, the attributes handed
+// to NPP_New, a real child window of the host's page window given through
+// NPP_SetWindow, and the scriptable object asked for through NPP_GetValue.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "headless_host/plugin_library.h"
+#include "npapi/npfunctions.h"
+
+struct ElementGeometry {
+  int32_t x = 0;
+  int32_t y = 0;
+  uint32_t width = 0;
+  uint32_t height = 0;
+};
+
+class Element {
+ public:
+  Element(uint64_t id, const PluginLibrary* library, std::string type,
+          std::vector<std::pair<std::string, std::string>> attributes, ElementGeometry geometry);
+  ~Element();
+  Element(const Element&) = delete;
+  Element& operator=(const Element&) = delete;
+
+  // NPP_New with the attributes, in their order.
+  NPError New();
+  // A child window of the page window, given to NPP_SetWindow.
+  NPError GiveWindow(HWND page, const wchar_t* windowClass);
+  // NPP_GetValue(NPPVpluginScriptableNPObject); the host holds the reference it answers with.
+  NPError AskScriptable(NPObject** object);
+  // NPP_Destroy; saved data the module hands back comes out through *saved.
+  NPError Destroy(NPSavedData** saved);
+  void CloseWindow();
+
+  uint64_t Id() const { return id_; }
+  NPP Npp() { return &npp_; }
+  HWND Window() const { return window_; }
+  const PluginLibrary* Library() const { return library_; }
+  NPObject* scriptable = nullptr;
+  bool windowed = true;
+
+ private:
+  uint64_t id_;
+  const PluginLibrary* library_;
+  std::string type_;
+  std::vector<std::pair<std::string, std::string>> attributes_;
+  ElementGeometry geometry_;
+  NPP_t npp_{};
+  NPWindow npWindow_{};
+  HWND window_ = nullptr;
+};

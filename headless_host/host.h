@@ -1,0 +1,93 @@
+// The headless browser: loads the plug-in modules, keeps one instance per
+// page element, answers the requests of its line protocol on the plug-in
+// thread (the thread that runs Run, which also pumps that thread's window
+// messages between requests), and keeps the NPAPI rules a browser keeps,
+// reporting every breach as a fault line.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "headless_host/element.h"
+#include "headless_host/identifiers.h"
+#include "headless_host/line_io.h"
+#include "headless_host/memory_ledger.h"
+#include "headless_host/object_ledger.h"
+#include "headless_host/page_object.h"
+#include "headless_host/plugin_library.h"
+#include "headless_host/protocol.h"
+
+class HeadlessHost : public PageObjectListener {
+ public:
+  static HeadlessHost& Get();
+
+  // Loads the modules and serves requests until "quit" or the end of input.
+  int Run(const std::vector<std::wstring>& modules);
+
+  // For the host function table.
+  bool OnPluginThread(const char* function);
+  void Fault(const std::string& text);
+  void Unsupported(const char* function);
+  void Note(const std::string& text);
+  IdentifierTable& Identifiers() { return identifiers_; }
+  MemoryLedger& Memory() { return memory_; }
+  ObjectLedger& Objects() { return objects_; }
+  Element* ElementOf(NPP npp);
+  HWND PageWindow() const { return pageWindow_; }
+  NPError GetURL(Element* element, const char* url, const char* target);
+  void Status(Element* element, const char* message);
+  void SetException(const char* message);
+  // Any thread: the function runs later on the plug-in thread, unless the instance is gone by then.
+  void CallOnPluginThread(NPP npp, void (*function)(void*), void* data);
+
+  // PageObjectListener.
+  bool PageFunctionCalled(PageObject* object, const NPVariant* args, uint32_t argCount, NPVariant* result) override;
+  void PageObjectReleased(PageObject* object) override;
+
+ private:
+  HeadlessHost();
+
+  bool Handle(const std::string& line);  // false after "quit"
+  void New(const std::string& seq, const std::vector<std::string>& fields);
+  void Has(const std::string& seq, const std::vector<std::string>& fields);
+  void GetProperty(const std::string& seq, const std::vector<std::string>& fields);
+  void Call(const std::string& seq, const std::vector<std::string>& fields);
+  void DestroyElement(const std::string& seq, const std::vector<std::string>& fields);
+  std::string LedgerFields() const;
+
+  Element* FindElement(const std::string& field, const std::string& seq);
+  NPError Destroy(Element* element, std::size_t* forced);
+  void ShutDown();
+
+  // Script values in and out of the protocol.
+  bool ToVariant(const protocol::Value& value, NPP owner, NPVariant* variant, std::vector<std::string>& texts,
+                 std::vector<NPObject*>& held);
+  protocol::Value FromVariant(const NPVariant& variant);
+  // Drops what the host owned in a result the module gave it, as NPN_ReleaseVariantValue does.
+  void ReleaseResult(NPVariant* variant);
+
+  static LRESULT CALLBACK MessageWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+  void PumpMessages();
+
+  DWORD pluginThread_ = 0;
+  NPNetscapeFuncs table_{};
+  std::vector<std::unique_ptr<PluginLibrary>> libraries_;
+  std::map<uint64_t, std::unique_ptr<Element>> elements_;
+  std::map<NPP, Element*> byNpp_;
+  std::map<uint64_t, PageObject*> pageObjects_;
+  IdentifierTable identifiers_;
+  MemoryLedger memory_;
+  ObjectLedger objects_;
+  LineInput input_;
+  HWND pageWindow_ = nullptr;
+  HWND messageWindow_ = nullptr;
+  std::string currentCall_ = "0";  // the sequence number of the request being served
+  bool exceptionSet_ = false;
+  std::string exception_;
+  bool shutDown_ = false;
+};
