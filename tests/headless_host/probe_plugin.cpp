@@ -1,0 +1,245 @@
+// A plug-in module that does on request what a careless module does by
+// mistake, so that the headless host's rules and the bridge's paths can be
+// shown to hold: it echoes values, posts URLs (also from another thread),
+// calls page functions now or later, leaks memory, frees twice, releases
+// too often and throws out of its entry points.
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include "npapi/npfunctions.h"
+
+namespace {
+
+NPNetscapeFuncs* host = nullptr;
+
+struct ProbeObject : NPObject {
+  NPP npp;
+  NPObject* kept = nullptr;  // a page function held across calls
+};
+
+struct Probe {
+  NPP npp;
+  ProbeObject* object = nullptr;
+};
+
+bool IsName(NPIdentifier name, const char* wanted) {
+  NPUTF8* text = host->utf8fromidentifier(name);
+  bool same = text != nullptr && std::strcmp(text, wanted) == 0;
+  host->memfree(text);
+  return same;
+}
+
+const char* const kMethods[] = {"Echo",          "Post",        "PostFromThread", "PostLater",
+                                "Call",          "Keep",        "CallKeptLater",  "Leak",
+                                "FreeTwice",     "ReleaseTwice", "Throw",         "SetException",
+                                "Fail",          "Forget"};
+
+std::string Name(NPIdentifier name) {
+  NPUTF8* text = host->utf8fromidentifier(name);
+  std::string result = text != nullptr ? text : "";
+  host->memfree(text);
+  return result;
+}
+
+std::string StringArgument(const NPVariant* args, uint32_t argCount, uint32_t index) {
+  if (index >= argCount || args[index].type != NPVariantType_String) return std::string();
+  return std::string(args[index].value.stringValue.UTF8Characters, args[index].value.stringValue.UTF8Length);
+}
+
+void CopyValue(const NPVariant& from, NPVariant* to) {
+  *to = from;
+  if (from.type == NPVariantType_String) {
+    uint32_t length = from.value.stringValue.UTF8Length;
+    auto* copy = static_cast<NPUTF8*>(host->memalloc(length + 1));
+    std::memcpy(copy, from.value.stringValue.UTF8Characters, length);
+    copy[length] = 0;
+    STRINGN_TO_NPVARIANT(copy, length, *to);
+  } else if (from.type == NPVariantType_Object) {
+    host->retainobject(from.value.objectValue);
+  }
+}
+
+struct LaterUrl {
+  NPP npp;
+  std::string url;
+};
+
+void PostNow(void* data) {
+  auto* later = static_cast<LaterUrl*>(data);
+  host->geturl(later->npp, later->url.c_str(), "_self");
+  delete later;
+}
+
+struct LaterCall {
+  ProbeObject* object;
+  std::string text;
+};
+
+void CallKept(void* data) {
+  auto* later = static_cast<LaterCall*>(data);
+  if (later->object->kept != nullptr) {
+    NPVariant argument, result;
+    STRINGN_TO_NPVARIANT(later->text.c_str(), later->text.size(), argument);
+    VOID_TO_NPVARIANT(result);
+    host->invokeDefault(later->object->npp, later->object->kept, &argument, 1, &result);
+    host->releasevariantvalue(&result);
+  }
+  delete later;
+}
+
+NPObject* Allocate(NPP npp, NPClass*) {
+  auto* object = new ProbeObject();
+  object->npp = npp;
+  return object;
+}
+
+void Deallocate(NPObject* object) {
+  auto* probe = static_cast<ProbeObject*>(object);
+  delete probe;
+}
+
+void Invalidate(NPObject* object) {
+  // Whatever it still holds goes now: the host frees everything of the instance next.
+  auto* probe = static_cast<ProbeObject*>(object);
+  probe->kept = nullptr;
+}
+
+bool HasMethod(NPObject*, NPIdentifier name) {
+  for (const char* method : kMethods)
+    if (IsName(name, method)) return true;
+  return false;
+}
+
+bool Invoke(NPObject* npobj, NPIdentifier name, const NPVariant* args, uint32_t argCount, NPVariant* result) {
+  auto* object = static_cast<ProbeObject*>(npobj);
+  std::string method = Name(name);
+  if (method == "Echo") {
+    if (argCount > 0) CopyValue(args[0], result);
+    return true;
+  }
+  if (method == "Post") {
+    std::string url = StringArgument(args, argCount, 0);
+    std::string target = StringArgument(args, argCount, 1);
+    NPError error = host->geturl(object->npp, url.c_str(), argCount > 1 ? target.c_str() : nullptr);
+    INT32_TO_NPVARIANT(error, *result);
+    return true;
+  }
+  if (method == "PostFromThread") {
+    std::string url = StringArgument(args, argCount, 0);
+    NPError error = 0;
+    std::thread([&] { error = host->geturl(object->npp, url.c_str(), "_self"); }).join();
+    INT32_TO_NPVARIANT(error, *result);
+    return true;
+  }
+  if (method == "PostLater") {
+    auto* later = new LaterUrl{object->npp, StringArgument(args, argCount, 0)};
+    NPP npp = object->npp;
+    std::thread([=] { host->pluginthreadasynccall(npp, PostNow, later); }).join();
+    return true;
+  }
+  if (method == "Call") {
+    if (argCount == 0 || args[0].type != NPVariantType_Object) return false;
+    NPVariant answer;
+    VOID_TO_NPVARIANT(answer);
+    bool called = host->invokeDefault(object->npp, args[0].value.objectValue, args + 1, argCount - 1, &answer);
+    host->releasevariantvalue(&answer);
+    BOOLEAN_TO_NPVARIANT(called, *result);
+    return true;
+  }
+  if (method == "Keep") {
+    if (argCount == 0 || args[0].type != NPVariantType_Object) return false;
+    if (object->kept != nullptr) host->releaseobject(object->kept);
+    object->kept = host->retainobject(args[0].value.objectValue);
+    return true;
+  }
+  if (method == "Forget") {
+    if (object->kept != nullptr) host->releaseobject(object->kept);
+    object->kept = nullptr;
+    return true;
+  }
+  if (method == "CallKeptLater") {
+    auto* later = new LaterCall{object, StringArgument(args, argCount, 0)};
+    NPP npp = object->npp;
+    std::thread([=] { host->pluginthreadasynccall(npp, CallKept, later); }).join();
+    return true;
+  }
+  if (method == "Leak") {
+    host->memalloc(16);
+    return true;
+  }
+  if (method == "FreeTwice") {
+    void* block = host->memalloc(8);
+    host->memfree(block);
+    host->memfree(block);
+    return true;
+  }
+  if (method == "ReleaseTwice") {
+    NPObject* extra = host->createobject(object->npp, object->_class);
+    host->releaseobject(extra);
+    host->releaseobject(extra);
+    return true;
+  }
+  if (method == "Throw") throw std::runtime_error("thrown out of the module");
+  if (method == "SetException") {
+    host->setexception(npobj, StringArgument(args, argCount, 0).c_str());
+    return true;
+  }
+  return false;  // "Fail" and anything else
+}
+
+bool NoProperty(NPObject*, NPIdentifier) { return false; }
+
+NPClass probeClass = {NP_CLASS_STRUCT_VERSION, Allocate, Deallocate, Invalidate, HasMethod, Invoke, nullptr,
+                      NoProperty, nullptr,      nullptr,    NoProperty, nullptr,   nullptr};
+
+NPError New(NPMIMEType, NPP instance, uint16_t, int16_t, char**, char**, NPSavedData*) {
+  auto* probe = new Probe{instance};
+  instance->pdata = probe;
+  return NPERR_NO_ERROR;
+}
+
+NPError Destroy(NPP instance, NPSavedData**) {
+  auto* probe = static_cast<Probe*>(instance->pdata);
+  if (probe->object != nullptr) host->releaseobject(probe->object);
+  delete probe;
+  instance->pdata = nullptr;
+  return NPERR_NO_ERROR;
+}
+
+NPError SetWindow(NPP, NPWindow* window) {
+  return window != nullptr && IsWindow(static_cast<HWND>(window->window)) ? NPERR_NO_ERROR : NPERR_GENERIC_ERROR;
+}
+
+NPError GetValue(NPP instance, NPPVariable variable, void* value) {
+  if (instance == nullptr || variable != NPPVpluginScriptableNPObject) return NPERR_GENERIC_ERROR;
+  auto* probe = static_cast<Probe*>(instance->pdata);
+  if (probe->object == nullptr) probe->object = static_cast<ProbeObject*>(host->createobject(instance, &probeClass));
+  *static_cast<NPObject**>(value) = host->retainobject(probe->object);
+  return NPERR_NO_ERROR;
+}
+
+}  // namespace
+
+extern "C" {
+
+NPError OSCALL NP_GetEntryPoints(NPPluginFuncs* funcs) {
+  funcs->version = (NP_VERSION_MAJOR << 8) | NP_VERSION_MINOR;
+  funcs->newp = New;
+  funcs->destroy = Destroy;
+  funcs->setwindow = SetWindow;
+  funcs->getvalue = GetValue;
+  return NPERR_NO_ERROR;
+}
+
+NPError OSCALL NP_Initialize(NPNetscapeFuncs* table) {
+  host = table;
+  return NPERR_NO_ERROR;
+}
+
+NPError OSCALL NP_Shutdown() { return NPERR_NO_ERROR; }
+}
