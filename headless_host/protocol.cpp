@@ -80,8 +80,12 @@ std::string FormatValue(const Value& value) {
     case Value::Kind::Double: {
       if (std::isnan(value.number)) return "d:nan";
       if (std::isinf(value.number)) return value.number > 0 ? "d:inf" : "d:-inf";
+      // The shortest text that reads back as the same double.
       char text[40];
-      std::snprintf(text, sizeof text, "%.17g", value.number);
+      for (int precision = 1; precision <= 17; ++precision) {
+        std::snprintf(text, sizeof text, "%.*g", precision, value.number);
+        if (std::strtod(text, nullptr) == value.number) break;
+      }
       return std::string("d:") + text;
     }
     case Value::Kind::String: return Text(value.text);

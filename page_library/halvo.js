@@ -50,14 +50,15 @@
     ['finalUrl', 'text'], ['contentType', 'text'], ['created', 'text'],
   ];
 
-  var TWO_64 = Math.pow(2, 64);
-  var TWO_63 = Math.pow(2, 63);
-
   // 64-bit numbers arrive signed in events and unsigned in records: both read
-  // back as the signed value (so an unknown size is -1 either way).
+  // back as the signed value (so an unknown size is -1 either way). Whole
+  // numbers beyond 2^53 lose precision as every script number does; read as
+  // a double they would first be rounded to 2^64, and -1 would become 0.
   function readInt64(text) {
-    var value = Number(text);
-    return value >= TWO_63 ? value - TWO_64 : value;
+    if (!/^-?[0-9]+$/.test(text)) return NaN;
+    var value = BigInt(text);
+    if (value >= BigInt('9223372036854775808')) value -= BigInt('18446744073709551616');
+    return Number(value);
   }
 
   function readField(text, kind) {

@@ -78,7 +78,7 @@ class HostProcess extends EventEmitter {
         return;
       }
       this._current = null;
-      request.resolve({ status: kind, fields: fields.slice(2), reports: request.reports });
+      request.resolve({ seq: request.seq, status: kind, fields: fields.slice(2), reports: request.reports });
       this._next();
       return;
     }
@@ -137,7 +137,7 @@ class HostProcess extends EventEmitter {
     }
   }
 
-  // One request: the command and its fields (already encoded); resolves with {status, fields, reports}.
+  // One request: the command and its fields (already encoded); resolves with {seq, status, fields, reports}.
   request(command, ...fields) {
     if (this.exited) return Promise.reject(new Error('the host has ended'));
     return new Promise((resolve, reject) => {

@@ -176,12 +176,17 @@
     return state;
   }
 
-  // The element's instance, made the first time script or the document needs it.
+  // The element's instance, made the first time script or the document needs
+  // it. An element out of the document has none: one just taken out loses it
+  // now, before the document's change is observed.
   function stateOf(element) {
     if (!isPluginElement(element)) return null;
     var state = states.get(element);
-    if (state) return state;
-    return element.isConnected ? instantiate(element) : null;
+    if (!element.isConnected) {
+      if (state) destroy(element);
+      return null;
+    }
+    return state || instantiate(element);
   }
 
   function destroy(element) {
@@ -195,8 +200,8 @@
   }
 
   function callMethod(element, name, args) {
-    var state = states.get(element);
-    if (!state || !state.alive) throw new Error(FAILED_CALL);
+    var state = stateOf(element);
+    if (!state || !state.alive || state !== states.get(element)) throw new Error(FAILED_CALL);
     var answer = post('call', { session: session, element: state.id, name: name, args: args.map(toField) });
     answer.callbacks.forEach(runCallback);
     answer.released.forEach(forget);

@@ -1,0 +1,261 @@
+'use strict';
+// Pages in headless Chromium drive the plug-in module through the bridge and
+// the host, with no download engine registered: the element as the
+// scriptable object, status codes, ExecuteFile's refusals, instances that
+// come and go with their elements and pages; and, with the probe module, the
+// paths every page relies on: javascript: URLs, callbacks and failed calls.
+const assert = require('node:assert/strict');
+const { after, before, describe, test } = require('node:test');
+
+const { launchBrowser } = require('../lib/browser');
+const paths = require('../lib/paths');
+const { startStack } = require('../lib/stack');
+const { PAGES, openPage, prefix, waitFor } = require('./support');
+
+let stack;
+let browser;
+
+before(async () => {
+  stack = await startStack({
+    prefix: prefix('bare'),
+    modules: [paths.PLUGIN, paths.PROBE],
+    roots: [{ prefix: '/tests/', dir: PAGES }],
+  });
+  browser = await launchBrowser();
+});
+
+after(async () => {
+  if (browser) await browser.close();
+  if (!stack) return;
+  const ledger = await stack.stop();
+  // The probe's deliberate faults are not made here: a clean run leaves nothing and no fault.
+  assert.deepEqual([ledger.memory, ledger.objects, ledger.instances, ledger.faults], [0, 0, 0, 0]);
+});
+
+function page(name) {
+  return openPage(browser, `${stack.url}/tests/${name}`);
+}
+
+describe('the element is the scriptable object', () => {
+  test('every one of the 38 methods is there by its exact name, and no other spelling is', async () => {
+    const tab = await page('two_elements.html');
+    const result = await tab.evaluate(() => {
+      const element = document.getElementById('first');
+      return {
+        methods: Halvo.METHOD_NAMES.filter((name) => typeof element[name] === 'function').length,
+        lower: typeof element.createDownload,
+        firstLower: typeof element.createdownload,
+        other: typeof element.NoSuchMethod,
+        dom: typeof element.getAttribute, // the element's own DOM stays
+        object: typeof document.getElementById('second').CreateDownload,
+      };
+    });
+    assert.deepEqual(result, { methods: 38, lower: 'undefined', firstLower: 'undefined', other: 'undefined',
+      dom: 'function', object: 'function' });
+    await tab.close();
+  });
+});
+
+describe('status codes without an engine', () => {
+  test('arguments are judged before the engine: bad ones answer 2, good ones 1', async () => {
+    const tab = await page('probe.html');
+    const answers = await tab.evaluate(() => {
+      const e = document.getElementById('halvo');
+      const fn = () => {};
+      return {
+        create: e.CreateDownload('http://x/a', 'C:\\d', 'a', '', 1, 0),
+        createFive: e.CreateDownload('http://x/a', 'C:\\d', 'a', '', 1),
+        createBoolean: e.CreateDownload('http://x/a', 'C:\\d', 'a', '', true, 0),
+        createNumberText: e.CreateDownload(1, 'C:\\d', 'a', '', 1, 0),
+        port: e.SetUDPPort(0),
+        portNegativeZero: e.SetUDPPort(-0),
+        goodPort: e.SetUDPPort(6881),
+        limit: e.SetLimitSpeed(10),
+        peer: e.GetPeerID(),
+        ip: e.GetIP(),
+        speed: e.GetTotalDownloadSpeed(1, 2, 3),
+        workText: e.LoadWorkTask('not a function'),
+        work: e.LoadWorkTask(fn),
+        finished: e.LoadFinishTask(fn),
+        noOp: [e.GetResourceInfo(1), e.AddPeer(), e.SetResvrWordUrl('x'), e.GetResvrWordUrl()],
+      };
+    });
+    assert.deepEqual(answers, {
+      create: 1, createFive: 2, createBoolean: 2, createNumberText: 2, port: 2, portNegativeZero: 2, goodPort: 1,
+      limit: 2, peer: 1, ip: 1, speed: 1, workText: 2, work: 1, finished: 1,
+      noOp: [undefined, undefined, undefined, undefined],
+    });
+    await tab.close();
+  });
+
+  test('the page library returns the statuses, or throws them when asked to', async () => {
+    const tab = await page('probe.html');
+    const result = await tab.evaluate(() => {
+      const plain = new Halvo.Transfer(document.getElementById('halvo'));
+      const strict = new Halvo.Transfer(document.getElementById('halvo'), { throwOnStatus: true });
+      let thrown = null;
+      try {
+        strict.setAutoStart(true);
+      } catch (error) {
+        thrown = { name: error.name, status: error.status, method: error.method };
+      }
+      return { work: plain.loadWorkTask(), peer: plain.getPeerID(), thrown };
+    });
+    assert.deepEqual(result, {
+      work: { status: 1, tasks: [] },
+      peer: 1,
+      thrown: { name: 'HalvoError', status: 1, method: 'SetAutoStart' },
+    });
+    await tab.close();
+  });
+
+  test('ExecuteFile refuses wrong arguments, and refuses to act without an engine', async () => {
+    const tab = await page('probe.html');
+    const answers = await tab.evaluate(() => {
+      const e = document.getElementById('halvo');
+      return [e.ExecuteFile('C:\\windows'), e.ExecuteFile(5, 1), e.ExecuteFile(null, 1), e.ExecuteFile('C:\\windows', 1)];
+    });
+    assert.deepEqual(answers, [2, 2, 2, 1]);
+    await tab.close();
+  });
+});
+
+describe('instances come and go with their elements and pages', () => {
+  test('removing an element destroys its instance, adding one makes one, reloading makes them anew', async () => {
+    const tab = await page('two_elements.html');
+    const counts = async () => (await stack.bridge.ledger()).host.instances;
+    assert.equal(await counts(), 2);
+    const afterRemoval = await tab.evaluate(() => {
+      const element = document.getElementById('first');
+      element.remove();
+      return typeof element.CreateDownload;
+    });
+    assert.equal(afterRemoval, 'undefined');
+    await waitFor('one instance', async () => (await counts()) === 1);
+    const added = await tab.evaluate(() => {
+      const element = document.createElement('embed');
+      element.type = 'application/x-halvoplugin';
+      document.body.appendChild(element);
+      return element.CreateDownload('u', 'f', 'n', 'r', 1, 0);
+    });
+    assert.equal(added, 1);
+    assert.equal(await counts(), 2);
+    // Moved elsewhere in the document: a new instance, as browsers reload a moved plug-in.
+    const before = await stack.bridge.ledger();
+    await tab.evaluate(() => document.body.prepend(document.getElementById('second')));
+    await waitFor('the moved element\'s instance', async () => (await counts()) === 2);
+    assert.equal(await tab.evaluate(() => document.getElementById('second').GetProxy()), 1);
+    await tab.reload();
+    await waitFor('two instances after the reload', async () => (await counts()) === 2);
+    assert.equal(await tab.evaluate(() => document.getElementById('first').GetProxy()), 1);
+    await tab.close();
+    const ledger = await waitFor('no instance', async () => {
+      const current = await stack.bridge.ledger();
+      return current.host.instances === 0 ? current : null;
+    });
+    assert.deepEqual([ledger.host.memory, ledger.host.objects, ledger.sessions, ledger.elements, ledger.pageObjects],
+      [0, 0, 0, 0, 0]);
+    assert.equal(before.host.faults, ledger.host.faults);
+  });
+
+  test('an element of another type stays a plain element', async () => {
+    const tab = await page('probe.html');
+    const kind = await tab.evaluate(() => {
+      const other = document.createElement('embed');
+      other.type = 'application/x-shockwave';
+      document.body.appendChild(other);
+      return typeof other.Echo;
+    });
+    assert.equal(kind, 'undefined');
+    await tab.close();
+  });
+});
+
+describe('what the module sends reaches the page as a browser delivers it', () => {
+  test('a javascript: URL runs in the element\'s frame: percent-decoded, as UTF-8, posting a real message', async () => {
+    const tab = await page('probe.html');
+    const answers = await tab.evaluate(() => {
+      const probe = document.getElementById('probe');
+      return [
+        probe.Post("javascript:window.postMessage('a%20b%22%C3%A9\\u0031',window.location.href)", '_self'),
+        // Decoded first, as a browser does: the quote ends the literal and the script fails.
+        probe.Post("javascript:window.postMessage('a%27b',window.location.href)", '_self'),
+        probe.Post(" JavaScript:window.postMessage('second',window.location.href)", '_self'),
+        probe.Post("javascript:window.postMessage('100%',window.location.href)", '_self'),
+        probe.Post("http://127.0.0.1/javascript:window.postMessage('no')", '_self'),
+        probe.Post("javascript:window.postMessage('no',window.location.href)", '_top'),
+      ];
+    });
+    assert.deepEqual(answers, [0, 0, 0, 0, 10, 9]);
+    const received = await waitFor('three messages', () => tab.evaluate(() => (window.received.length >= 3 ? window.received : null)));
+    const origin = new URL(stack.url).origin;
+    assert.deepEqual(received, [
+      { data: 'a b"é1', trusted: true, own: true, origin },
+      { data: 'second', trusted: true, own: true, origin },
+      { data: '100%', trusted: true, own: true, origin },
+    ]);
+    assert.equal(tab.errors.length, 1);
+    assert.match(tab.errors[0], /SyntaxError|Unexpected|missing/i);
+    await tab.close();
+  });
+
+  test('page functions the module calls run in order before the call returns', async () => {
+    const tab = await page('probe.html');
+    const result = await tab.evaluate(() => {
+      const probe = document.getElementById('probe');
+      const order = [];
+      const answer = probe.Call(function (text, number, flag, nothing) {
+        order.push(['called', this === window, text, number, flag, nothing]);
+      }, 'é|"', 2.5, true, null);
+      order.push(['returned', answer]);
+      let thrownInside = null;
+      window.addEventListener('error', (event) => { thrownInside = event.message; }, { once: true });
+      const stillTrue = probe.Call(() => { throw new Error('inside'); });
+      return { order, stillTrue, thrownInside };
+    });
+    assert.deepEqual(result.order, [['called', true, 'é|"', 2.5, true, null], ['returned', true]]);
+    // As the host answers every call of a page function: true, whatever the function did.
+    assert.equal(result.stillTrue, true);
+    assert.match(result.thrownInside, /inside/);
+    await tab.close();
+  });
+
+  test('a function the module keeps is called later, outside any call, and released with the instance', async () => {
+    const tab = await page('probe.html');
+    await tab.evaluate(() => {
+      window.later = [];
+      const probe = document.getElementById('probe');
+      probe.Keep((text) => window.later.push(text));
+      probe.CallKeptLater('from the plug-in thread');
+    });
+    const later = await waitFor('the later call', () => tab.evaluate(() => (window.later.length ? window.later : null)));
+    assert.deepEqual(later, ['from the plug-in thread']);
+    assert.equal((await stack.bridge.ledger()).pageObjects, 1);
+    await tab.evaluate(() => document.getElementById('probe').remove());
+    await waitFor('the kept function released', async () => (await stack.bridge.ledger()).pageObjects === 0);
+    await tab.close();
+  });
+
+  test('a failed call throws in the page, with the module\'s exception text, and the page goes on', async () => {
+    const tab = await page('probe.html');
+    const result = await tab.evaluate(() => {
+      const probe = document.getElementById('probe');
+      const outcome = [];
+      for (const attempt of [() => probe.Fail(), () => probe.SetException('refused by the module')]) {
+        try {
+          outcome.push(['returned', attempt()]);
+        } catch (error) {
+          outcome.push(['threw', error.message]);
+        }
+      }
+      outcome.push(['returned', probe.Echo('still here')]);
+      return outcome;
+    });
+    assert.deepEqual(result, [
+      ['threw', 'Error calling method on NPObject.'],
+      ['threw', 'refused by the module'],
+      ['returned', 'still here'],
+    ]);
+    await tab.close();
+  });
+});
