@@ -199,6 +199,12 @@
     loadFinished();
   }
 
+  // An address may suggest what to download: ?url=...&folder=...&fileName=...
+  var query = new URLSearchParams(location.search);
+  ['url', 'folder', 'fileName'].forEach(function (name) {
+    if (query.get(name)) $('add').elements[name].value = query.get(name);
+  });
+
   start();
   window.halvoDemo = {
     tasks: tasks,

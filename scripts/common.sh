@@ -12,7 +12,12 @@ say() { printf '==> %s\n' "$*"; }
 # Installs the Debian packages that are missing (as root; a fresh machine has none of them).
 ensure_packages() {
   local wanted=(cmake ninja-build g++-mingw-w64-i686 g++-mingw-w64-x86-64 googletest wine wine64 python3
-                python3-pefile binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 "$@")
+                python3-pefile binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 chromium "$@")
+  # Node.js for the browser bridge: Debian's, unless a node with npm is there already
+  # (another vendor's nodejs bundles npm, and Debian's npm would fight it).
+  if ! command -v node >/dev/null 2>&1 || ! command -v npm >/dev/null 2>&1; then
+    wanted+=(nodejs npm)
+  fi
   local missing=()
   for package in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
@@ -64,4 +69,14 @@ start_wineserver() {
 stop_wineserver() {
   wineserver -k >/dev/null 2>&1 || true
   wineserver -w >/dev/null 2>&1 || true
+}
+
+# The bridge's npm packages, exactly as its lock file pins them.
+ensure_bridge_packages() {
+  local bridge=$ROOT/browser_bridge
+  if [ ! -f "$bridge/node_modules/.package-lock.json" ] ||
+     [ "$bridge/package-lock.json" -nt "$bridge/node_modules/.package-lock.json" ]; then
+    say "installing the bridge's npm packages"
+    (cd "$bridge" && npm ci --no-audit --no-fund --loglevel=error >/dev/null)
+  fi
 }
