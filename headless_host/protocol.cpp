@@ -58,6 +58,8 @@ bool ParseText(const std::string& field, std::string* bytes) {
   bytes->clear();
   for (std::size_t i = 1; i < field.size(); ++i) {
     char c = field[i];
+    unsigned char byte = static_cast<unsigned char>(c);
+    if (byte <= 0x20 || byte >= 0x7F) return false;  // such bytes travel escaped
     if (c != '%') {
       *bytes += c;
       continue;

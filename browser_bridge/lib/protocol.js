@@ -22,7 +22,7 @@ function parseText(field) {
   const bytes = [];
   for (let i = 1; i < field.length; i++) {
     const c = field.charCodeAt(i);
-    if (c > 0xff) return null;
+    if (c <= 0x20 || c >= 0x7f) return null; // such bytes travel escaped
     if (c !== 0x25) {
       bytes.push(c);
       continue;

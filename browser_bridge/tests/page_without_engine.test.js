@@ -199,6 +199,23 @@ describe('what the module sends reaches the page as a browser delivers it', () =
     await tab.close();
   });
 
+  test('each element\'s URLs run in its own frame: a frame is a page of its own', async () => {
+    const tab = await page('frames.html');
+    const inner = await waitFor('the inner frame', async () => {
+      const frame = tab.frame({ url: /probe\.html$/ });
+      return frame && (await frame.evaluate(() => document.readyState === 'complete')) ? frame : null;
+    });
+    await inner.evaluate(() => document.getElementById('probe').Post("javascript:window.postMessage('inner',window.location.href)", '_self'));
+    await tab.evaluate(() => document.getElementById('probe').Post("javascript:window.postMessage('top',window.location.href)", '_self'));
+    await waitFor('both messages', async () => (await tab.evaluate(() => window.received.length)) === 1 &&
+      (await inner.evaluate(() => window.received.length)) === 1);
+    assert.deepEqual(await tab.evaluate(() => window.received), ['top']);
+    assert.deepEqual(await inner.evaluate(() => window.received.map((message) => message.data)), ['inner']);
+    const sessions = await tab.evaluate(() => window.__halvoBridge.session) !== await inner.evaluate(() => window.__halvoBridge.session);
+    assert.ok(sessions, 'the frame has a session of its own');
+    await tab.close();
+  });
+
   test('page functions the module calls run in order before the call returns', async () => {
     const tab = await page('probe.html');
     const result = await tab.evaluate(() => {
