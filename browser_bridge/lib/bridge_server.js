@@ -71,7 +71,10 @@ class BridgeServer extends EventEmitter {
   async close() {
     for (const session of [...this.sessions.byId.values()]) await this._closeSession(session).catch(() => {});
     for (const stream of this.streams) stream.destroy();
-    await new Promise((resolve) => this.server.close(resolve));
+    const closed = new Promise((resolve) => this.server.close(resolve));
+    // Kept-alive connections of pages and tools would hold the close for seconds.
+    this.server.closeAllConnections();
+    await closed;
   }
 
   // ---- routing ---------------------------------------------------------------

@@ -163,15 +163,19 @@ class HostProcess extends EventEmitter {
     if (this.exited) return this.finalLedger;
     const ended = new Promise((resolve) => this.once('exit', resolve));
     let finalLedger = null;
+    let quitTimer = null;
     try {
       const answer = await Promise.race([
         this.request('quit'),
-        new Promise((_, reject) => setTimeout(() => reject(new Error('quit timed out')), timeoutMs)),
+        new Promise((_, reject) => {
+          quitTimer = setTimeout(() => reject(new Error('quit timed out')), timeoutMs);
+        }),
       ]);
       finalLedger = parseLedger(answer.fields);
     } catch (error) {
       this.child.kill('SIGKILL');
     }
+    clearTimeout(quitTimer);
     this.child.stdin.end();
     const timer = setTimeout(() => this.child.kill('SIGKILL'), timeoutMs);
     await ended;
