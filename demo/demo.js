@@ -96,6 +96,19 @@
       });
     });
     $('no-work').hidden = tasks.size > 0;
+    showSpeed();
+  }
+
+  // The getters answer with a status only: the running count and speed come from the events.
+  function showSpeed() {
+    var downloading = 0, speed = 0;
+    tasks.forEach(function (task) {
+      if (task.state === Halvo.TaskState.DOWNLOADING) {
+        downloading++;
+        speed += task.speed || 0;
+      }
+    });
+    $('speed').textContent = downloading ? downloading + ' running, ' + bytes(speed) + '/s' : '';
   }
 
   function renderFinished() {
@@ -172,17 +185,6 @@
     if (status === Halvo.Status.OK) show('settings applied');
   });
 
-  // Speed and count: the module answers with a status only, so the page asks the engine through events.
-  setInterval(function () {
-    var downloading = 0, speed = 0;
-    tasks.forEach(function (task) {
-      if (task.state === Halvo.TaskState.DOWNLOADING) {
-        downloading++;
-        speed += task.speed || 0;
-      }
-    });
-    $('speed').textContent = downloading ? downloading + ' running, ' + bytes(speed) + '/s' : '';
-  }, 500);
 
   function start() {
     if (typeof element.GetPeerID !== 'function') {
