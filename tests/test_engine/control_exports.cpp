@@ -40,7 +40,10 @@ const wchar_t* TestEngine_GetFault(uint32_t index) {
 
 void TestEngine_Reset(void) {
   EnsureEngineStarted();
-  event_firing::Reset();
+  ComGuard([] {
+    event_firing::Reset();
+    return S_OK;
+  });
   call_log::Clear();
   call_log::ClearFaults();
   behaviour::Reset();

@@ -73,7 +73,11 @@ DWORD WINAPI RunWorker(void* parameter) {
   WaitForSingleObject(TheWorkers().gate, INFINITE);
   TestEngineEvent event = worker->event;
   event.args = worker->nullArgs ? nullptr : worker->args.data();
-  worker->fired = event_firing::Fire(event, &worker->result);
+  try {
+    worker->fired = event_firing::Fire(event, &worker->result);
+  } catch (...) {
+    worker->fired = E_OUTOFMEMORY;
+  }
   for (VARIANT& value : worker->args)
     if (V_VT(&value) == VT_BSTR) SysFreeString(V_BSTR(&value));
   CoUninitialize();

@@ -108,7 +108,11 @@ class Spy : public IMallocSpy {
   void* STDMETHODCALLTYPE PostAlloc(void* actual) override {
     State& state = TheState();
     std::lock_guard<std::mutex> lock(state.mutex);
-    Remember(state, actual, pendingSize);
+    try {
+      Remember(state, actual, pendingSize);
+    } catch (...) {
+      // Out of memory for the bookkeeping: the block goes unwatched.
+    }
     return actual;
   }
   void* STDMETHODCALLTYPE PreFree(void* request, BOOL) override {
@@ -129,7 +133,10 @@ class Spy : public IMallocSpy {
     std::lock_guard<std::mutex> lock(state.mutex);
     // A moved or resized block counts as freed and allocated anew.
     if (actual != nullptr || pendingSize == 0) Forget(state, pendingRealloc);
-    Remember(state, actual, pendingSize);
+    try {
+      Remember(state, actual, pendingSize);
+    } catch (...) {
+    }
     return actual;
   }
   void* STDMETHODCALLTYPE PreGetSize(void* request, BOOL) override { return request; }
@@ -225,8 +232,7 @@ bool IsLiveBstr(const wchar_t* text, std::size_t* length) {
   if (block == state.blocks.end()) return false;
   UINT bytes;
   std::memcpy(&bytes, prefix, sizeof bytes);
-  if (bytes % sizeof(wchar_t) != 0) return false;
-  if (Containing(state, prefix, sizeof(UINT) + bytes + sizeof(wchar_t)) != block) return false;
+  if (Containing(state, prefix, sizeof(UINT) + std::size_t{bytes} + sizeof(wchar_t)) != block) return false;
   *length = bytes / sizeof(wchar_t);
   return true;
 }
