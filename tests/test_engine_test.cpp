@@ -501,10 +501,15 @@ TEST_F(EngineObjects, ATextThatIsNotABstrIsReportedAsAFault) {
   EXPECT_EQ("Download.StopDownload(!\"plain text\")", call.Line());
   ASSERT_EQ(1u, engine.Faults().size());
   EXPECT_EQ(L"Download.StopDownload: argument 1 is not a live BSTR", engine.Faults()[0]);
-  BSTR freed = SysAllocString(L"gone");
-  SysFreeString(freed);
-  EXPECT_FALSE(engine.Faults().size() > 1);
-  engine.Reset();
+  // Any real BSTR passes, an odd byte length included.
+  BSTR odd = SysAllocStringByteLen("abc", 3);
+  download->StopDownload(odd);
+  SysFreeString(odd);
+  EXPECT_EQ(1u, engine.Calls().back().args[0].text.size());
+  EXPECT_EQ(0u, engine.Calls().back().args[0].flags);
+  EXPECT_EQ(1u, engine.Faults().size());
+  download.Reset();
+  engine.Reset();  // the fault was the point
 }
 
 // ---- Results and error descriptions ----------------------------------------
@@ -598,13 +603,13 @@ TEST_F(EngineResults, TheConnectionSetupFailsAtTheStepTold) {
   Ref<IDownload> download;
   Create(L"transfer.Download", IID_IDownload, download);
   Ref<IConnectionPointContainer> container;
-  engine.FailFor(L"Download", L"QueryInterface", IID_IConnectionPointContainer, E_NOINTERFACE);
+  TestEngineRule refuseOnce{L"Download", L"QueryInterface", &IID_IConnectionPointContainer, E_NOINTERFACE,
+                            nullptr, 0, 1};
+  ASSERT_EQ(S_OK, engine.AddRule(refuseOnce));
+  Ref<IDispatch> dispatch;
+  EXPECT_EQ(S_OK, download->QueryInterface(IID_IDispatch, dispatch.outVoid()));  // other identifiers answer
   EXPECT_EQ(E_NOINTERFACE, download->QueryInterface(IID_IConnectionPointContainer, container.outVoid()));
   EXPECT_EQ(nullptr, container.get());
-  Ref<IDispatch> dispatch;
-  EXPECT_EQ(S_OK, download->QueryInterface(IID_IDispatch, dispatch.outVoid()));  // other identifiers still answer
-
-  engine.Reset();
   ASSERT_EQ(S_OK, download->QueryInterface(IID_IConnectionPointContainer, container.outVoid()));
   Ref<IConnectionPoint> point;
   engine.Fail(L"Download", L"FindConnectionPoint", E_UNEXPECTED, nullptr, 0, 1);
@@ -617,6 +622,7 @@ TEST_F(EngineResults, TheConnectionSetupFailsAtTheStepTold) {
   EXPECT_EQ(CONNECT_E_ADVISELIMIT, point->Advise(&sink, &cookie));
   EXPECT_EQ(0u, cookie);
   EXPECT_EQ(1, sink.References());
+  ASSERT_TRUE(engine.Object(L"Download"));
   EXPECT_EQ(0u, engine.Object(L"Download")->sinks);
 }
 
