@@ -9,8 +9,9 @@
  * its first use, so that state, the call log and the memory spy live until
  * the process ends; TestEngine_Reset starts a test afresh.
  *
- * Pointers returned into the DLL's storage (texts, argument arrays, faults)
- * stay valid until the next TestEngine_Reset or TestEngine_ClearLog.
+ * Pointers returned into the DLL's storage stay valid until the next
+ * TestEngine_Reset, or TestEngine_ClearLog (calls) or TestEngine_ClearFaults
+ * (faults).
  * Names of objects: L"Schedule", L"Config", L"Download", L"ConnectionPoint"
  * (the Download object's connection point). Names of methods: as in the
  * engine's interfaces, plus L"QueryInterface", L"AddRef", L"Release",
@@ -19,7 +20,8 @@
  * L"FindConnectionPoint", L"GetConnectionInterface",
  * L"GetConnectionPointContainer", L"Advise", L"Unadvise", L"EnumConnections",
  * L"Unused8" and the like for placeholders, L"CreateInstance" (the class
- * factory) and L"Destroy" (logged when the last reference goes). */
+ * factory) and L"Destroy" (logged inside the Release that drops the last
+ * reference, so just before that Release's own entry). */
 #pragma once
 
 #include <windows.h>
@@ -88,6 +90,8 @@ void TestEngine_ClearLog(void);
  * Release, a text argument that is not a BSTR, ...), one text each. */
 uint32_t TestEngine_FaultCount(void);
 const wchar_t* TestEngine_GetFault(uint32_t index);
+/* For a test that provoked its faults on purpose. */
+void TestEngine_ClearFaults(void);
 
 /* Everything back to the start: log, faults, rules, out values, ledger
  * counts, object table (objects still alive keep working but are no longer
