@@ -100,8 +100,9 @@ void TestEngine_Reset(void);
 
 /* ---- Results --------------------------------------------------------------
  * A rule makes calls of one method answer a chosen HRESULT. Below zero the
- * method does nothing else (out pointers of interfaces are set to null, other
- * outs are left as they were); zero or above, it works as usual and answers
+ * method does nothing else (out pointers of interfaces are set to null and
+ * Advise's cookie to 0, as COM asks; other outs are left as the caller preset
+ * them); zero or above, it works as usual and answers
  * that value. With a description the engine also sets the thread's error
  * object (source the object's ProgID, GUID its interface identifier) before
  * returning; without one it leaves the thread's error object alone. The
@@ -170,9 +171,9 @@ typedef struct TestEngineEvent {
 typedef struct TestEngineFireResult {
   uint32_t sinks;        /* sinks invoked */
   HRESULT result;        /* what the last Invoke answered */
-  BOOL resultWritten;    /* Invoke wrote to pVarResult, pExcepInfo or puArgErr */
-  BOOL exceptionWritten;
-  BOOL argErrorWritten;
+  BOOL resultWritten;    /* an Invoke wrote to pVarResult (which the engine then clears) */
+  BOOL exceptionWritten; /* ... to pExcepInfo */
+  BOOL argErrorWritten;  /* ... to puArgErr */
   DWORD thread;          /* the thread Invoke ran on */
 } TestEngineFireResult;
 
@@ -221,8 +222,8 @@ typedef struct TestEngineLedger {
   uint32_t listsOutstanding;
   uint32_t itemsHandedOut;  /* BSTRs inside them */
   uint32_t itemsOutstanding;
-  uint64_t taskAllocations; /* all task-allocator traffic of the process since the reset */
-  uint64_t taskFrees;
+  uint64_t taskAllocations; /* task-allocator traffic of the whole process since the reset */
+  uint64_t taskFrees;       /* (frees of blocks allocated while the spy was registered) */
   uint32_t taskOutstanding; /* blocks allocated since the reset and not freed yet, whoever made them */
   BOOL reliable;            /* the spy is registered and a probe saw a BSTR freed */
 } TestEngineLedger;
