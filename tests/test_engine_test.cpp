@@ -489,7 +489,7 @@ TEST_F(EngineObjects, ACallAfterTheLastReleaseIsAFaultNotACrash) {
   ASSERT_EQ(2u, faults.size());
   EXPECT_EQ(L"Download.StartupStep1 called after the object's last Release", faults[0]);
   EXPECT_EQ(0, engine.Object(L"Download")->references);
-  engine.Reset();  // the faults were the point
+  engine.ClearFaults();  // they were the point
 }
 
 TEST_F(EngineObjects, ATextThatIsNotABstrIsReportedAsAFault) {
@@ -501,10 +501,14 @@ TEST_F(EngineObjects, ATextThatIsNotABstrIsReportedAsAFault) {
   EXPECT_EQ("Download.StopDownload(!\"plain text\")", call.Line());
   ASSERT_EQ(1u, engine.Faults().size());
   EXPECT_EQ(L"Download.StopDownload: argument 1 is not a live BSTR", engine.Faults()[0]);
-  BSTR freed = SysAllocString(L"gone");
-  SysFreeString(freed);
-  EXPECT_FALSE(engine.Faults().size() > 1);
-  engine.Reset();
+  // Any real BSTR passes, an odd byte length included.
+  BSTR odd = SysAllocStringByteLen("abc", 3);
+  download->StopDownload(odd);
+  SysFreeString(odd);
+  EXPECT_EQ(1u, engine.Calls().back().args[0].text.size());
+  EXPECT_EQ(0u, engine.Calls().back().args[0].flags);
+  EXPECT_EQ(1u, engine.Faults().size());
+  engine.ClearFaults();  // it was the point
 }
 
 // ---- Results and error descriptions ----------------------------------------
@@ -564,7 +568,11 @@ TEST_F(EngineResults, SkipAndTimesChooseWhichCallsFail) {
   EXPECT_EQ(E_FAIL, schedule->StartupStep1());
   EXPECT_EQ(E_FAIL, schedule->StartupStep1());
   EXPECT_EQ(S_OK, schedule->StartupStep1());
+  engine.Fail(L"Schedule", L"StartupStep2", E_ABORT, nullptr, 1);  // after one, every call
   EXPECT_EQ(S_OK, schedule->StartupStep2());
+  EXPECT_EQ(E_ABORT, schedule->StartupStep2());
+  EXPECT_EQ(E_ABORT, schedule->StartupStep2());
+  EXPECT_EQ(S_OK, schedule->ShutdownStep());
 }
 
 TEST_F(EngineResults, ASuccessCodeFromARuleStillDoesTheWork) {
@@ -598,13 +606,13 @@ TEST_F(EngineResults, TheConnectionSetupFailsAtTheStepTold) {
   Ref<IDownload> download;
   Create(L"transfer.Download", IID_IDownload, download);
   Ref<IConnectionPointContainer> container;
-  engine.FailFor(L"Download", L"QueryInterface", IID_IConnectionPointContainer, E_NOINTERFACE);
+  TestEngineRule refuseOnce{L"Download", L"QueryInterface", &IID_IConnectionPointContainer, E_NOINTERFACE,
+                            nullptr, 0, 1};
+  ASSERT_EQ(S_OK, engine.AddRule(refuseOnce));
+  Ref<IDispatch> dispatch;
+  EXPECT_EQ(S_OK, download->QueryInterface(IID_IDispatch, dispatch.outVoid()));  // other identifiers answer
   EXPECT_EQ(E_NOINTERFACE, download->QueryInterface(IID_IConnectionPointContainer, container.outVoid()));
   EXPECT_EQ(nullptr, container.get());
-  Ref<IDispatch> dispatch;
-  EXPECT_EQ(S_OK, download->QueryInterface(IID_IDispatch, dispatch.outVoid()));  // other identifiers still answer
-
-  engine.Reset();
   ASSERT_EQ(S_OK, download->QueryInterface(IID_IConnectionPointContainer, container.outVoid()));
   Ref<IConnectionPoint> point;
   engine.Fail(L"Download", L"FindConnectionPoint", E_UNEXPECTED, nullptr, 0, 1);
@@ -617,6 +625,7 @@ TEST_F(EngineResults, TheConnectionSetupFailsAtTheStepTold) {
   EXPECT_EQ(CONNECT_E_ADVISELIMIT, point->Advise(&sink, &cookie));
   EXPECT_EQ(0u, cookie);
   EXPECT_EQ(1, sink.References());
+  ASSERT_TRUE(engine.Object(L"Download"));
   EXPECT_EQ(0u, engine.Object(L"Download")->sinks);
 }
 
@@ -950,6 +959,35 @@ TEST_F(EngineEvents, SeveralWorkersDeliverAtTheSameTime) {
   EXPECT_EQ(S_OK, point->Unadvise(cookie));
 }
 
+TEST_F(EngineEvents, AnEventGoesToTheChosenDownloadOrTheNewestLiveOne) {
+  RecordingSink first, second;
+  DWORD cookie = 0, otherCookie = 0;
+  Connect(first, &cookie);
+  Ref<IDownload> other;
+  Create(L"transfer.Download", IID_IDownload, other);
+  Ref<IConnectionPointContainer> otherContainer;
+  Ref<IConnectionPoint> otherPoint;
+  ASSERT_EQ(S_OK, other->QueryInterface(IID_IConnectionPointContainer, otherContainer.outVoid()));
+  ASSERT_EQ(S_OK, otherContainer->FindConnectionPoint(DIID_ITaskEvents, otherPoint.out()));
+  ASSERT_EQ(S_OK, otherPoint->Advise(&second, &otherCookie));
+  EXPECT_NE(cookie, otherCookie);
+  EXPECT_EQ(CONNECT_E_NOCONNECTION, point->Unadvise(otherCookie));  // a cookie belongs to its own point
+
+  TaskEventArgs args;
+  ASSERT_EQ(S_OK, engine.Fire(args.data(), TaskEventArgs::kCount, 1, nullptr, 1));
+  EXPECT_EQ(1u, first.Invocations().size());
+  EXPECT_EQ(0u, second.Invocations().size());
+  ASSERT_EQ(S_OK, engine.Fire(args.data(), TaskEventArgs::kCount));
+  EXPECT_EQ(1u, second.Invocations().size());
+  EXPECT_EQ(S_OK, otherPoint->Unadvise(otherCookie));
+  otherPoint.Reset();
+  otherContainer.Reset();
+  other.Reset();
+  ASSERT_EQ(S_OK, engine.Fire(args.data(), TaskEventArgs::kCount));
+  EXPECT_EQ(2u, first.Invocations().size());
+  EXPECT_EQ(S_OK, point->Unadvise(cookie));
+}
+
 TEST_F(EngineEvents, AdviseTakesTheEventInterfaceOrFallsBackToIDispatch) {
   RecordingSink plain(false);
   DWORD cookie = 0;
@@ -973,7 +1011,7 @@ TEST_F(EngineEvents, ADownloadReleasedWithASinkStillAdvisedReleasesItAndSaysSo) 
   std::vector<std::wstring> faults = engine.Faults();
   ASSERT_EQ(1u, faults.size());
   EXPECT_EQ(L"Download 1 reached its last Release with 1 sink(s) still advised", faults[0]);
-  engine.Reset();
+  engine.ClearFaults();
 }
 
 // ---- Memory handed out ---------------------------------------------------------

@@ -108,6 +108,7 @@ TestEngine::TestEngine() {
   clearLog_ = Find<decltype(clearLog_)>("TestEngine_ClearLog");
   faultCount_ = Find<decltype(faultCount_)>("TestEngine_FaultCount");
   getFault_ = Find<decltype(getFault_)>("TestEngine_GetFault");
+  clearFaults_ = Find<decltype(clearFaults_)>("TestEngine_ClearFaults");
   reset_ = Find<decltype(reset_)>("TestEngine_Reset");
   addRule_ = Find<decltype(addRule_)>("TestEngine_AddRule");
   setOutNumber_ = Find<decltype(setOutNumber_)>("TestEngine_SetOutNumber");
@@ -178,6 +179,8 @@ std::vector<std::wstring> TestEngine::Faults() const {
   for (uint32_t i = 0; i < count; ++i) faults.emplace_back(getFault_(i));
   return faults;
 }
+
+void TestEngine::ClearFaults() { clearFaults_(); }
 
 void TestEngine::Fail(const wchar_t* object, const wchar_t* method, HRESULT result, const wchar_t* description,
                       uint32_t skip, uint32_t times) {

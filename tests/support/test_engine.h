@@ -60,6 +60,7 @@ class TestEngine {
   std::vector<std::string> Lines(bool withReferenceCounting = false) const;
   void ClearLog();
   std::vector<std::wstring> Faults() const;
+  void ClearFaults();
 
   // Results.
   void Fail(const wchar_t* object, const wchar_t* method, HRESULT result, const wchar_t* description = nullptr,
@@ -100,6 +101,7 @@ class TestEngine {
   decltype(&TestEngine_ClearLog) clearLog_ = nullptr;
   decltype(&TestEngine_FaultCount) faultCount_ = nullptr;
   decltype(&TestEngine_GetFault) getFault_ = nullptr;
+  decltype(&TestEngine_ClearFaults) clearFaults_ = nullptr;
   decltype(&TestEngine_Reset) reset_ = nullptr;
   decltype(&TestEngine_AddRule) addRule_ = nullptr;
   decltype(&TestEngine_SetOutNumber) setOutNumber_ = nullptr;

@@ -38,6 +38,11 @@ const wchar_t* TestEngine_GetFault(uint32_t index) {
   return call_log::GetFault(index);
 }
 
+void TestEngine_ClearFaults(void) {
+  EnsureEngineStarted();
+  call_log::ClearFaults();
+}
+
 void TestEngine_Reset(void) {
   EnsureEngineStarted();
   ComGuard([] {

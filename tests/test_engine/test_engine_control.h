@@ -9,8 +9,9 @@
  * its first use, so that state, the call log and the memory spy live until
  * the process ends; TestEngine_Reset starts a test afresh.
  *
- * Pointers returned into the DLL's storage (texts, argument arrays, faults)
- * stay valid until the next TestEngine_Reset or TestEngine_ClearLog.
+ * Pointers returned into the DLL's storage stay valid until the next
+ * TestEngine_Reset, or TestEngine_ClearLog (calls) or TestEngine_ClearFaults
+ * (faults).
  * Names of objects: L"Schedule", L"Config", L"Download", L"ConnectionPoint"
  * (the Download object's connection point). Names of methods: as in the
  * engine's interfaces, plus L"QueryInterface", L"AddRef", L"Release",
@@ -19,7 +20,8 @@
  * L"FindConnectionPoint", L"GetConnectionInterface",
  * L"GetConnectionPointContainer", L"Advise", L"Unadvise", L"EnumConnections",
  * L"Unused8" and the like for placeholders, L"CreateInstance" (the class
- * factory) and L"Destroy" (logged when the last reference goes). */
+ * factory) and L"Destroy" (logged inside the Release that drops the last
+ * reference, so just before that Release's own entry). */
 #pragma once
 
 #include <windows.h>
@@ -88,6 +90,8 @@ void TestEngine_ClearLog(void);
  * Release, a text argument that is not a BSTR, ...), one text each. */
 uint32_t TestEngine_FaultCount(void);
 const wchar_t* TestEngine_GetFault(uint32_t index);
+/* For a test that provoked its faults on purpose. */
+void TestEngine_ClearFaults(void);
 
 /* Everything back to the start: log, faults, rules, out values, ledger
  * counts, object table (objects still alive keep working but are no longer
@@ -96,8 +100,9 @@ void TestEngine_Reset(void);
 
 /* ---- Results --------------------------------------------------------------
  * A rule makes calls of one method answer a chosen HRESULT. Below zero the
- * method does nothing else (out pointers of interfaces are set to null, other
- * outs are left as they were); zero or above, it works as usual and answers
+ * method does nothing else (out pointers of interfaces are set to null and
+ * Advise's cookie to 0, as COM asks; other outs are left as the caller preset
+ * them); zero or above, it works as usual and answers
  * that value. With a description the engine also sets the thread's error
  * object (source the object's ProgID, GUID its interface identifier) before
  * returning; without one it leaves the thread's error object alone. The
@@ -166,9 +171,9 @@ typedef struct TestEngineEvent {
 typedef struct TestEngineFireResult {
   uint32_t sinks;        /* sinks invoked */
   HRESULT result;        /* what the last Invoke answered */
-  BOOL resultWritten;    /* Invoke wrote to pVarResult, pExcepInfo or puArgErr */
-  BOOL exceptionWritten;
-  BOOL argErrorWritten;
+  BOOL resultWritten;    /* an Invoke wrote to pVarResult (which the engine then clears) */
+  BOOL exceptionWritten; /* ... to pExcepInfo */
+  BOOL argErrorWritten;  /* ... to puArgErr */
   DWORD thread;          /* the thread Invoke ran on */
 } TestEngineFireResult;
 
@@ -217,8 +222,8 @@ typedef struct TestEngineLedger {
   uint32_t listsOutstanding;
   uint32_t itemsHandedOut;  /* BSTRs inside them */
   uint32_t itemsOutstanding;
-  uint64_t taskAllocations; /* all task-allocator traffic of the process since the reset */
-  uint64_t taskFrees;
+  uint64_t taskAllocations; /* task-allocator traffic of the whole process since the reset */
+  uint64_t taskFrees;       /* (frees of blocks allocated while the spy was registered) */
   uint32_t taskOutstanding; /* blocks allocated since the reset and not freed yet, whoever made them */
   BOOL reliable;            /* the spy is registered and a probe saw a BSTR freed */
 } TestEngineLedger;
