@@ -168,6 +168,24 @@ TEST_F(LogFile, AnExistingFileIsAppendedTo) {
   EXPECT_EQ("earlier line\r", lines[0]);
 }
 
+TEST_F(LogFile, TheScriptObjectLogsItsAllocationAndReleaseOnceEach) {
+  NPP instance = NewInstance();
+  NPObject* object = nullptr;
+  ASSERT_EQ(NPERR_NO_ERROR, plugin.getvalue(instance, NPPVpluginScriptableNPObject, &object));
+  NPObject* again = nullptr;
+  ASSERT_EQ(NPERR_NO_ERROR, plugin.getvalue(instance, NPPVpluginScriptableNPObject, &again));
+  host.ReleaseObject(object);
+  host.ReleaseObject(again);
+  DestroyInstance(instance);
+  module->shutdown();
+  initialized = false;
+  module.reset();
+  std::vector<std::string> events;
+  for (const auto& line : Lines(ReadAll(ExpectedLogPath()))) events.push_back(line.substr(line.find("] [msg] ") + 8));
+  EXPECT_THAT(events, ::testing::ElementsAre("NPP_New\r", "HalvoScriptObject Allocate\r", "NPP_Destory\r",
+                                             "HalvoScriptObject Deallocate\r"));
+}
+
 TEST_F(LogFile, DebuggerLinesGoToTheDebuggerOnly) {
   DebugOutputCapture debugger;
   DestroyInstance(NewInstance());
