@@ -316,6 +316,11 @@
     events.close();
     navigator.sendBeacon(API + 'close', new Blob([JSON.stringify({ session: session })], { type: 'text/plain' }));
   });
+  // A page brought back from the back-forward cache has lost its instances: load it anew, as
+  // browsers did for pages with plug-ins.
+  window.addEventListener('pageshow', function (event) {
+    if (event.persisted) location.reload();
+  });
 
   window.__halvoBridge = { session: session, types: types };
 })();
