@@ -9,7 +9,7 @@ namespace {
 
 HeadlessHost& Host() { return HeadlessHost::Get(); }
 
-const char kUserAgent[] = "Mozilla/5.0 (Windows NT 6.1) HalvoHeadlessHost/1.0";
+const char kUserAgent[] = "HalvoHeadlessHost/1.0 (Windows NT 6.1)";
 
 #define ON_PLUGIN_THREAD(refusal)                   \
   do {                                              \
