@@ -12,7 +12,7 @@ say() { printf '==> %s\n' "$*"; }
 # Installs the Debian packages that are missing (as root; a fresh machine has none of them).
 ensure_packages() {
   local wanted=(cmake ninja-build g++-mingw-w64-i686 g++-mingw-w64-x86-64 googletest wine wine64 python3
-                python3-pefile binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 "$@")
+                python3-pefile binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 openssl "$@")
   local missing=()
   for package in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
