@@ -14,14 +14,14 @@ constexpr DWORD kSocketRefused = 10061;
 constexpr DWORD kSocketReset = 10054;
 constexpr DWORD kSocketAborted = 10053;
 
-bool QueryText(HINTERNET request, DWORD query, std::wstring* value) {
+// A header by its query code, or by its name (some headers have no code that
+// every WinHTTP knows).
+bool QueryText(HINTERNET request, DWORD query, std::wstring* value, const wchar_t* name = WINHTTP_HEADER_NAME_BY_INDEX) {
   DWORD size = 0;
-  WinHttpQueryHeaders(request, query, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER, &size,
-                      WINHTTP_NO_HEADER_INDEX);
+  WinHttpQueryHeaders(request, query, name, WINHTTP_NO_OUTPUT_BUFFER, &size, WINHTTP_NO_HEADER_INDEX);
   if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0) return false;
   std::wstring buffer(size / sizeof(wchar_t) + 1, L'\0');
-  if (!WinHttpQueryHeaders(request, query, WINHTTP_HEADER_NAME_BY_INDEX, &buffer[0], &size, WINHTTP_NO_HEADER_INDEX))
-    return false;
+  if (!WinHttpQueryHeaders(request, query, name, &buffer[0], &size, WINHTTP_NO_HEADER_INDEX)) return false;
   buffer.resize(size / sizeof(wchar_t));
   *value = buffer;
   return true;
@@ -197,8 +197,7 @@ bool HttpRequest::Open(HINTERNET session, const HttpSessionOptions& options, con
     }
     std::wstring path = EncodePath(parts.pathAndQuery);
     request_ = InternetHandle(WinHttpOpenRequest(connection_.Get(), L"GET", path.c_str(), nullptr,
-                                                 referrer.empty() ? WINHTTP_NO_REFERER : referrer.c_str(),
-                                                 WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                                 WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                                  WINHTTP_FLAG_ESCAPE_DISABLE | (parts.secure ? WINHTTP_FLAG_SECURE : 0)));
     if (!request_.Get()) {
       *error = NetworkError(GetLastError());
@@ -209,7 +208,9 @@ bool HttpRequest::Open(HINTERNET session, const HttpSessionOptions& options, con
     DWORD disable = WINHTTP_DISABLE_REDIRECTS;
     WinHttpSetOption(request_.Get(), WINHTTP_OPTION_DISABLE_FEATURE, &disable, sizeof disable);
 
+    // The referrer as a header of its own: not every WinHTTP sends the one given to WinHttpOpenRequest.
     std::wstring headers;
+    if (!referrer.empty()) headers += L"Referer: " + referrer + L"\r\n";
     if (range) {
       headers += L"Range: bytes=" + std::to_wstring(begin) + L"-" + (end >= 0 ? std::to_wstring(end) : L"") + L"\r\n";
       if (!validator.empty()) headers += L"If-Range: " + validator + L"\r\n";
@@ -275,8 +276,8 @@ bool HttpRequest::Open(HINTERNET session, const HttpSessionOptions& options, con
       response->hasRange = ParseContentRange(text, &response->rangeBegin, &response->rangeEnd, &response->rangeTotal);
     if (QueryText(request_.Get(), WINHTTP_QUERY_ACCEPT_RANGES, &text)) response->acceptsRanges = text.find(L"bytes") != std::wstring::npos;
     QueryText(request_.Get(), WINHTTP_QUERY_CONTENT_TYPE, &response->contentType);
-    QueryText(request_.Get(), WINHTTP_QUERY_CONTENT_DISPOSITION, &response->disposition);
-    QueryText(request_.Get(), WINHTTP_QUERY_ETAG, &response->etag);
+    QueryText(request_.Get(), WINHTTP_QUERY_CUSTOM, &response->disposition, L"Content-Disposition");
+    QueryText(request_.Get(), WINHTTP_QUERY_CUSTOM, &response->etag, L"ETag");
     QueryText(request_.Get(), WINHTTP_QUERY_LAST_MODIFIED, &response->lastModified);
     return true;
   }

@@ -133,6 +133,8 @@ class Handler(BaseHTTPRequestHandler):
         query = dict(urllib.parse.parse_qsl(url.query, keep_blank_values=True))
         tag = query.get("tag", "")
         stats = stats_for(tag)
+        if url.path == "/_stats":
+            return self.send_stats(tag)
         with STATS_LOCK:
             stats["requests"] += 1
             stats["proxied"] += 1 if proxied else 0
@@ -141,8 +143,6 @@ class Handler(BaseHTTPRequestHandler):
             stats["referer"] = self.headers.get("Referer", "")
         if "delay_ms" in query:
             time.sleep(int(query["delay_ms"]) / 1000.0)
-        if url.path == "/_stats":
-            return self.send_stats(query.get("tag", ""))
         if url.path == "/redirect":
             return self.send_redirect(query.get("to", "/"), int(query.get("code", "302")))
         if url.path == "/redirect_loop":
@@ -174,8 +174,6 @@ class Handler(BaseHTTPRequestHandler):
     def send_stats(self, tag):
         stats = stats_for(tag)
         with STATS_LOCK:
-            # The stats request itself is not one of the tag's requests.
-            stats["requests"] -= 1
             ranges = ",".join(stats["ranges"]) or "none"
             lines = ["requests=%d" % stats["requests"], "proxied=%d" % stats["proxied"],
                      "max_active=%d" % stats["max_active"], "resets=%d" % stats["resets"], "ranges=" + ranges,
