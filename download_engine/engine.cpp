@@ -208,35 +208,43 @@ void Engine::CloseSession() {
       std::lock_guard<std::mutex> hold(mutex_);
       bool busy = false;
       for (auto& task : work_) busy = busy || task->transfer != nullptr;
-      if (!busy || GetTickCount64() >= deadline) {
-        for (auto& task : work_) {
-          if (!task->transfer) continue;
-          task->segments = task->transfer->Snapshot().segments;
-          task->transfer->Abandon();
-          task->transfer.reset();
-        }
-        for (auto& task : work_) {
-          if (task->interrupted && task->state != TaskState::Completing) task->state = TaskState::Stopped;
-        }
-        SaveWork();
-        for (auto& cleanup : cleanups_) cleanup.keep->Abandon();
-        cleanups_.clear();
-        work_.clear();
-        finished_.clear();
-        journal_.reset();
-        if (lockFile_ != INVALID_HANDLE_VALUE) CloseHandle(lockFile_);
-        lockFile_ = INVALID_HANDLE_VALUE;
-        open_ = false;
-        break;
-      }
+      if (!busy || GetTickCount64() >= deadline) break;
     }
     HANDLE self = GetCurrentThread();
     MsgWaitForMultipleObjects(0, &self, FALSE, 20, QS_SENDMESSAGE);
     MSG message;
     PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
   }
+  // No event after this: what is still queued is dropped.
   hub_.Stop();
   std::lock_guard<std::mutex> hold(mutex_);
+  for (auto& task : work_) {
+    if (!task->transfer) continue;
+    task->segments = task->transfer->Snapshot().segments;
+    task->transfer->Abandon();
+    task->transfer.reset();
+  }
+  for (auto& task : work_) {
+    if (task->interrupted && task->state != TaskState::Completing) task->state = TaskState::Stopped;
+    if (task->cancelPending) {
+      // The delete takes effect once the abandoned transfer closes the file.
+      DeleteFileW(PartialOf(*task).c_str());
+      task->segments.clear();
+      task->cancelPending = false;
+    }
+  }
+  SaveWork();
+  for (auto& cleanup : cleanups_) {
+    cleanup.keep->Abandon();
+    DeleteFileW(cleanup.partialPath.c_str());
+  }
+  cleanups_.clear();
+  work_.clear();
+  finished_.clear();
+  journal_.reset();
+  if (lockFile_ != INVALID_HANDLE_VALUE) CloseHandle(lockFile_);
+  lockFile_ = INVALID_HANDLE_VALUE;
+  open_ = false;
   closing_ = false;
 }
 
@@ -874,9 +882,11 @@ Status Engine::CreateDownload(const std::wstring& url, const std::wstring& folde
     task->state = TaskState::Queued;
     Validate(task, url, folder, fileName, referrer);
   } else if (task->Done() == 0 && !task->transfer) {
-    // Nothing downloaded yet: the page may correct what made it fail.
+    // Nothing downloaded yet: what the page gives now replaces what it gave
+    // before (and may correct what made the task fail); what it leaves empty stays.
     task->state = TaskState::Queued;
-    Validate(task, url, folder, fileName, referrer);
+    Validate(task, url, folder.empty() ? task->folder : folder, fileName.empty() ? task->requestedName : fileName,
+             referrer.empty() ? task->referrer : referrer);
   } else {
     // Progress is kept: the task goes on into its own file.
     task->state = TaskState::Queued;
