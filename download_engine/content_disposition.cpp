@@ -39,8 +39,10 @@ std::vector<Parameter> Parameters(const std::wstring& header) {
     i = equals + 1;
     while (i < header.size() && (header[i] == L' ' || header[i] == L'\t')) ++i;
     if (i < header.size() && header[i] == L'"') {
+      // A backslash quotes only a quote or a backslash: servers put Windows
+      // paths there unquoted, and "..\\x" must stay visible as a path.
       for (++i; i < header.size() && header[i] != L'"'; ++i) {
-        if (header[i] == L'\\' && i + 1 < header.size()) ++i;
+        if (header[i] == L'\\' && i + 1 < header.size() && (header[i + 1] == L'"' || header[i + 1] == L'\\')) ++i;
         parameter.value += header[i];
       }
       i = header.find(L';', i);

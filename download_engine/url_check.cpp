@@ -72,6 +72,24 @@ bool CheckUrl(const std::wstring& url, UrlParts* parts, std::wstring* reason) {
     *reason = L"the URL is malformed: \"//\" must follow the scheme";
     return false;
   }
+  // WinHTTP takes a port of 0 or above 65535 without complaint; the network does not.
+  size_t authority = scheme.size() + 3;
+  size_t authorityEnd = url.find_first_of(L"/?#", authority);
+  std::wstring hostPort = url.substr(authority, authorityEnd == std::wstring::npos ? std::wstring::npos
+                                                                                    : authorityEnd - authority);
+  if (hostPort.find(L'@') != std::wstring::npos) {
+    *reason = L"URLs with a user name or password are not supported";
+    return false;
+  }
+  size_t bracket = hostPort.rfind(L']');
+  size_t colon = hostPort.rfind(L':');
+  if (colon != std::wstring::npos && (bracket == std::wstring::npos || colon > bracket)) {
+    int64_t port = 0;
+    if (!ParseInt64(hostPort.substr(colon + 1), &port) || port < 1 || port > 65535) {
+      *reason = L"the URL is malformed: bad port";
+      return false;
+    }
+  }
   URL_COMPONENTS components = {};
   components.dwStructSize = sizeof components;
   components.dwHostNameLength = static_cast<DWORD>(-1);
@@ -92,20 +110,6 @@ bool CheckUrl(const std::wstring& url, UrlParts* parts, std::wstring* reason) {
   for (wchar_t c : host) {
     if (c == L'@' || c == L'\\' || c == L'/' || c == L'?' || c == L'#') {
       *reason = L"the URL is malformed: bad host name";
-      return false;
-    }
-  }
-  // WinHTTP takes a port of 0 or above 65535 without complaint; the network does not.
-  size_t authority = scheme.size() + 3;
-  size_t authorityEnd = url.find_first_of(L"/?#", authority);
-  std::wstring hostPort = url.substr(authority, authorityEnd == std::wstring::npos ? std::wstring::npos
-                                                                                    : authorityEnd - authority);
-  size_t bracket = hostPort.rfind(L']');
-  size_t colon = hostPort.rfind(L':');
-  if (colon != std::wstring::npos && (bracket == std::wstring::npos || colon > bracket)) {
-    int64_t port = 0;
-    if (!ParseInt64(hostPort.substr(colon + 1), &port) || port < 1 || port > 65535) {
-      *reason = L"the URL is malformed: bad port";
       return false;
     }
   }

@@ -83,7 +83,10 @@ void LoopbackServer::Start(const Options& options) {
   std::string portFile = "/tmp/halvo-loopback-" + std::to_string(GetCurrentProcessId()) + "-" +
                          std::to_string(GetTickCount64()) + ".ports";
   std::string command = "/usr/bin/python3 " HALVO_LOOPBACK_SCRIPT " --lease --port-file " + portFile;
-  if (options.https) command += " --cert " HALVO_TEST_CERT_DIR "/server.pem --key " HALVO_TEST_CERT_DIR "/server.key";
+  if (options.https) {
+    std::string base = HALVO_TEST_CERT_DIR "/" + options.certificate;
+    command += " --cert " + base + ".pem --key " + base + ".key";
+  }
   if (!options.proxyAuth.empty()) command += " --proxy-auth " + options.proxyAuth;
   for (const auto& file : options.files) command += " --file " + file;
   std::wstring line = Widen(command);

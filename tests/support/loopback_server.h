@@ -15,6 +15,7 @@ class LoopbackServer {
  public:
   struct Options {
     bool https = true;
+    std::string certificate = "server";  // "untrusted": a self-signed one nothing trusts
     std::string proxyAuth;  // "user:password": proxy requests need these credentials
     std::vector<std::string> files;  // "name=/unix/path" served under /files/name
   };
