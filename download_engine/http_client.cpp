@@ -283,15 +283,18 @@ bool HttpRequest::Open(HINTERNET session, const HttpSessionOptions& options, con
   }
 }
 
-bool HttpRequest::Read(void* buffer, DWORD size, DWORD* got, HttpError* error) {
-  *got = 0;
-  DWORD available = 0;
-  if (!WinHttpQueryDataAvailable(request_.Get(), &available)) {
+bool HttpRequest::Available(DWORD* size, HttpError* error) {
+  *size = 0;
+  if (!WinHttpQueryDataAvailable(request_.Get(), size)) {
     *error = NetworkError(GetLastError());
     return false;
   }
-  if (available == 0) return true;
-  if (!WinHttpReadData(request_.Get(), buffer, available < size ? available : size, got)) {
+  return true;
+}
+
+bool HttpRequest::Read(void* buffer, DWORD size, DWORD* got, HttpError* error) {
+  *got = 0;
+  if (!WinHttpReadData(request_.Get(), buffer, size, got)) {
     *error = NetworkError(GetLastError());
     return false;
   }

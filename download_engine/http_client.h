@@ -69,7 +69,9 @@ class HttpRequest {
             const std::wstring& referrer, bool range, int64_t begin, int64_t end, const std::wstring& validator,
             HttpResponse* response, HttpError* error);
 
-  // Reads up to size bytes; *got is 0 at the end of the body.
+  // Waits for body bytes: how many can be read at once, 0 at the end of the body.
+  bool Available(DWORD* size, HttpError* error);
+  // Reads up to size bytes of those available.
   bool Read(void* buffer, DWORD size, DWORD* got, HttpError* error);
 
   void Close();

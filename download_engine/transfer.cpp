@@ -362,14 +362,23 @@ bool Transfer::Pump(int, size_t rangeIndex, HttpRequest& request, std::vector<ch
     }
     if (left <= 0) break;
     if (buffered == buffer.size() && !(ok = flush())) break;
-    uint32_t want = static_cast<uint32_t>(
-        std::min<int64_t>(std::min<int64_t>(limiter_->ChunkSize(), left), static_cast<int64_t>(buffer.size() - buffered)));
-    uint32_t granted = limiter_->Acquire(want, stop_);
-    if (granted == 0) break;
-    DWORD got = 0;
-    if (!request.Read(buffer.data() + buffered, granted, &got, error)) {
+    // Tokens only for bytes that are there: a short read would waste them.
+    DWORD available = 0;
+    if (!request.Available(&available, error)) {
       ok = false;
       break;
+    }
+    DWORD got = 0;
+    if (available > 0) {
+      uint32_t want = static_cast<uint32_t>(std::min<int64_t>(
+          std::min<int64_t>(std::min<int64_t>(limiter_->ChunkSize(), left), static_cast<int64_t>(buffer.size() - buffered)),
+          available));
+      uint32_t granted = limiter_->Acquire(want, stop_);
+      if (granted == 0) break;
+      if (!request.Read(buffer.data() + buffered, granted, &got, error)) {
+        ok = false;
+        break;
+      }
     }
     std::lock_guard<std::mutex> hold(mutex_);
     Range& range = ranges_[rangeIndex];
