@@ -883,7 +883,9 @@ Status Engine::CreateDownload(const std::wstring& url, const std::wstring& folde
     Validate(task, url, folder, fileName, referrer);
   } else if (task->Done() == 0 && !task->transfer) {
     // Nothing downloaded yet: what the page gives now replaces what it gave
-    // before (and may correct what made the task fail); what it leaves empty stays.
+    // before (and may correct what made the task fail); what it leaves empty
+    // stays. A partial file of the task holds nothing it can vouch for.
+    if (!task->fileName.empty()) DeleteFileW(PartialOf(*task).c_str());
     task->state = TaskState::Queued;
     Validate(task, url, folder.empty() ? task->folder : folder, fileName.empty() ? task->requestedName : fileName,
              referrer.empty() ? task->referrer : referrer);

@@ -336,6 +336,7 @@ bool Transfer::FetchRange(int index, size_t rangeIndex, HINTERNET session, std::
 bool Transfer::Pump(int, size_t rangeIndex, HttpRequest& request, std::vector<char>& buffer, HttpError* error) {
   size_t buffered = 0;
   bool ok = true;
+  uint64_t lastFlushMs = NowMs();
   auto flush = [&]() -> bool {
     if (buffered == 0 || abandoned_) return true;
     int64_t offset;
@@ -349,6 +350,7 @@ bool Transfer::Pump(int, size_t rangeIndex, HttpRequest& request, std::vector<ch
       ranges_[rangeIndex].written += static_cast<int64_t>(buffered);
     }
     buffered = 0;
+    lastFlushMs = NowMs();
     Checkpoint(false);
     return true;
   };
@@ -361,7 +363,9 @@ bool Transfer::Pump(int, size_t rangeIndex, HttpRequest& request, std::vector<ch
       left = range.end < 0 ? INT64_MAX : range.end - (range.begin + range.received);
     }
     if (left <= 0) break;
-    if (buffered == buffer.size() && !(ok = flush())) break;
+    // Full, or held long enough: a slow transfer still saves its progress.
+    if ((buffered == buffer.size() || (buffered > 0 && NowMs() - lastFlushMs >= kCheckpointMs)) && !(ok = flush()))
+      break;
     // Tokens only for bytes that are there: a short read would waste them.
     DWORD available = 0;
     if (!request.Available(&available, error)) {

@@ -160,7 +160,7 @@ void EngineTest::StartEngine() {
   Bstr agent(L"Chrome/21.0.1180.79 Safari/537.1 Corvane/1.0.2");
   ASSERT_EQ(S_OK, config->SetClientVersion(agent));
   ASSERT_EQ(S_OK, config->SetMaxDownloadCount(5));
-  ASSERT_EQ(S_OK, config->SetAutoStart(0));
+  ASSERT_EQ(S_OK, config->SetAutoStart(autoStart));
   ASSERT_EQ(S_OK, CLSIDFromProgID(kDownloadProgId, &clsid));
   ASSERT_EQ(S_OK, CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDownload,
                                    reinterpret_cast<void**>(&download)));

@@ -70,6 +70,9 @@ class EngineTest : public ::testing::Test {
   std::vector<std::wstring> WorkKeys();
   std::vector<std::wstring> FinishedTexts();
 
+  // What StartEngine gives SetAutoStart; the plug-in gives 0.
+  long autoStart = 0;
+
   ISchedule* schedule = nullptr;
   IConfig* config = nullptr;
   IDownload* download = nullptr;
