@@ -15,7 +15,7 @@ namespace engine {
 namespace {
 
 constexpr uint64_t kProgressEventMs = 500;
-constexpr uint64_t kWorkSaveMs = 1000;
+constexpr uint64_t kWorkSaveMs = 500;
 constexpr DWORD kCloseGraceMs = 3000;
 constexpr int32_t kMaxConnections = 16;
 

@@ -1,5 +1,6 @@
 #include "tests/support/engine_events.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace {
@@ -148,8 +149,15 @@ std::vector<HRESULT> EventCollector::ArchiveResults() const {
 }
 
 bool EventCollector::WaitFor(const std::function<bool(const std::vector<EngineEvent>&)>& done, DWORD timeoutMs) const {
+  // Checked on every event and every 50 ms: a predicate may also look at files or counters.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   std::unique_lock<std::mutex> hold(mutex_);
-  return arrived_.wait_for(hold, std::chrono::milliseconds(timeoutMs), [&] { return done(events_); });
+  for (;;) {
+    if (done(events_)) return true;
+    auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) return false;
+    arrived_.wait_until(hold, std::min(deadline, now + std::chrono::milliseconds(50)));
+  }
 }
 
 EngineEvent EventCollector::WaitForState(const std::wstring& key, uint8_t state, DWORD timeoutMs) const {

@@ -56,7 +56,8 @@ class EventCollector final : public IDispatch {
   std::vector<HRESULT> ArchiveResults() const;
   long Refs() const { return refs_.load(); }
 
-  // Waits until the predicate holds for the events so far; false on time-out.
+  // Waits until the predicate holds (checked on every event and every 50 ms);
+  // false on time-out. It runs with the collector locked: it must not wait for events.
   bool WaitFor(const std::function<bool(const std::vector<EngineEvent>&)>& done, DWORD timeoutMs) const;
   // The first event for the key with that state, after waiting for it; the
   // returned event has an empty key on time-out.
