@@ -37,6 +37,15 @@ bool Restartable(TaskState state) {
 
 long ClampToLong(int64_t value) { return value > LONG_MAX ? LONG_MAX : static_cast<long>(value); }
 
+// -1 when there is no such file.
+int64_t SizeOf(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (path.empty() || !GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    return -1;
+  return static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+}
+
 }  // namespace
 
 const wchar_t* StateName(TaskState state) {
@@ -130,6 +139,15 @@ void Engine::Recover() {
   bool changed = false;
   for (size_t i = 0; i < work_.size();) {
     Task& task = *work_[i];
+    std::wstring reason;
+    if (!task.fileName.empty() && !CheckFileName(task.fileName, &reason)) {
+      // Only the engine writes the journal, but a file edited by hand must not lead outside the folder.
+      task.fileName.clear();
+      task.segments.clear();
+      task.state = TaskState::Failed;
+      task.message = L"the journal named an unusable file: " + reason;
+      changed = true;
+    }
     if (task.state == TaskState::Queued || task.state == TaskState::Connecting ||
         task.state == TaskState::Downloading) {
       task.state = TaskState::Stopped;
@@ -1003,7 +1021,7 @@ Status Engine::DeleteFinished(const std::wstring& key, const std::wstring& path,
       ++i;
       continue;
     }
-    if (deleteFile) DeleteFileW(entry.path.c_str());
+    if (deleteFile && SizeOf(entry.path) == entry.size) DeleteFileW(entry.path.c_str());
     tombstones_.emplace_back(entry.key, entry.path, FormatUtcTime(entry.finished));
     EmitFinished(entry, TaskState::Removed);
     finished_.erase(finished_.begin() + static_cast<long>(i));
@@ -1193,6 +1211,8 @@ Status Engine::Archive(const ArchiveRecord& record) {
   size_t cut = record.path.find_last_of(L'\\');
   if (record.path.empty() || cut == std::wstring::npos || record.fileName.empty())
     return BadArgument(L"an archived task needs its path and file name");
+  // Only a file that is there as described: the finished list is what DeleteDownload2 may delete.
+  if (SizeOf(record.path) != record.size) return BadArgument(L"the archived file is not there with that size");
   FinishedEntry entry;
   entry.id = nextId_++;
   entry.key = key;

@@ -205,6 +205,7 @@ TEST_F(ComServer, UnadviseWaitsForAnEventBeingDeliveredAndNoneComesAfter) {
 }
 
 TEST_F(ComServer, ArchiveTaskRecordsACompletedTaskOnceAndIgnoresOtherOutcomes) {
+  WriteBytes(Downloads(L"given.bin"), std::string(42, 'x'));
   Bstr name(L"given.bin"), path(Downloads(L"given.bin")), finalUrl(L"http://x.example/given.bin"), type(L"text/plain"),
       key(L"http://x.example/given.bin"), created(L"2024-01-02T03:04:05Z"), finished(L"2024-01-02T03:05:06Z");
   ASSERT_EQ(S_OK, download->ArchiveTask(1, name, 42, path, finalUrl, type, key, key, created, finished, 7, 0, 0));
@@ -220,6 +221,15 @@ TEST_F(ComServer, ArchiveTaskRecordsACompletedTaskOnceAndIgnoresOtherOutcomes) {
   EXPECT_EQ(L"2024-01-02T03:05:06Z", fields[8]);
   EXPECT_EQ(Downloads(), fields[2]);
   EXPECT_EQ(L"2024-01-02T03:04:05Z", fields[12]);
+
+  // Nothing that is not there as described: the list names what DeleteDownload2 may delete.
+  Bstr elsewhere(Home() + L"\\settings.txt");
+  EXPECT_EQ(E_INVALIDARG, download->ArchiveTask(1, name, 42, elsewhere, finalUrl, type, key, key, created, finished, 7, 1, 0));
+  WriteBytes(Downloads(L"given.bin"), "changed since");
+  Bstr none(L"");
+  ASSERT_EQ(S_OK, download->DeleteDownload2(key, none, 1));
+  EXPECT_TRUE(FinishedTexts().empty());
+  EXPECT_TRUE(Exists(Downloads(L"given.bin"))) << "a file that changed since it was downloaded is not deleted";
 }
 
 // Runs in a child process while the parent holds the engine open.
