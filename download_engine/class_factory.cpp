@@ -39,11 +39,12 @@ class Factory final : public IClassFactory {
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
     if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-    Object* created = new (std::nothrow) Object();
-    if (created == nullptr) return E_OUTOFMEMORY;
-    HRESULT result = created->QueryInterface(riid, object);
-    created->Release();
-    return result;
+    return Guard(IID_IClassFactory, [&]() -> HRESULT {
+      Object* created = new Object();
+      HRESULT result = created->QueryInterface(riid, object);
+      created->Release();
+      return result;
+    });
   }
   HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
     LockModule(lock != FALSE);

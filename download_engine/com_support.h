@@ -8,6 +8,7 @@
 #include <oaidl.h>
 
 #include <atomic>
+#include <new>
 
 #include "download_engine/engine.h"
 
@@ -17,6 +18,23 @@ namespace engine {
 HRESULT Report(const Status& status, REFIID iid);
 // For a method's bad pointer argument.
 HRESULT ReportPointer(REFIID iid);
+
+// Runs a method's body so that no C++ exception leaves it: running out of
+// memory becomes E_OUTOFMEMORY, anything else E_UNEXPECTED.
+template <typename Body>
+HRESULT Guard(REFIID iid, Body&& body) noexcept {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    try {
+      return Report(Status{E_UNEXPECTED, L"the engine failed unexpectedly"}, iid);
+    } catch (...) {
+      return E_UNEXPECTED;
+    }
+  }
+}
 
 // The reference count of one object: the first reference counts the object
 // in the module and in the engine, the last one deletes it.

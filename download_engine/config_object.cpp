@@ -56,42 +56,78 @@ ULONG ConfigObject::Release() {
 }
 
 HRESULT ConfigObject::SetProxy(BSTR host, long port, BSTR user, BSTR password, BSTR bypass, BSTR kind) {
-  ProxySettings proxy;
-  proxy.host = FromBstr(host);
-  proxy.port = port;
-  proxy.user = FromBstr(user);
-  proxy.password = FromBstr(password);
-  proxy.bypass = FromBstr(bypass);
-  proxy.kind = FromBstr(kind);
-  return Done(Engine::Instance().SetProxy(proxy));
+  return Guard(IID_IConfig, [&]() -> HRESULT {
+    ProxySettings proxy;
+    proxy.host = FromBstr(host);
+    proxy.port = port;
+    proxy.user = FromBstr(user);
+    proxy.password = FromBstr(password);
+    proxy.bypass = FromBstr(bypass);
+    proxy.kind = FromBstr(kind);
+    return Done(Engine::Instance().SetProxy(proxy));
+  });
 }
 
 HRESULT ConfigObject::Unused8() { return E_NOTIMPL; }
-HRESULT ConfigObject::SetUPnP(long flag) { return Done(Engine::Instance().SetUpnp(flag != 0)); }
-HRESULT ConfigObject::GetUPnP(long* flag) { return GetFlag(&Engine::GetUpnp, flag); }
+HRESULT ConfigObject::SetUPnP(long flag) {
+  return Guard(IID_IConfig, [&]() -> HRESULT { return Done(Engine::Instance().SetUpnp(flag != 0)); });
+}
+HRESULT ConfigObject::GetUPnP(long* flag) {
+  return Guard(IID_IConfig, [&]() -> HRESULT { return GetFlag(&Engine::GetUpnp, flag); });
+}
 HRESULT ConfigObject::SetLimitSpeed(long download, long upload) {
-  return Done(Engine::Instance().SetLimitSpeed(download, upload));
+  return Guard(IID_IConfig, [&]() -> HRESULT {
+    return Done(Engine::Instance().SetLimitSpeed(download, upload));
+  });
 }
 HRESULT ConfigObject::GetLimitSpeed(BYTE which, long* speed) {
-  if (speed == nullptr) return ReportPointer(IID_IConfig);
-  return Done(Engine::Instance().GetLimitSpeed(which, speed));
+  return Guard(IID_IConfig, [&]() -> HRESULT {
+    if (speed == nullptr) return ReportPointer(IID_IConfig);
+    return Done(Engine::Instance().GetLimitSpeed(which, speed));
+  });
 }
-HRESULT ConfigObject::SetDiskCache(long size) { return Done(Engine::Instance().SetDiskCache(size)); }
-HRESULT ConfigObject::GetDiskCache(long* size) { return GetNumber(&Engine::GetDiskCache, size); }
-HRESULT ConfigObject::SetMaxDownloadCount(long count) { return Done(Engine::Instance().SetMaxDownloadCount(count)); }
-HRESULT ConfigObject::GetMaxDownloadCount(long* count) { return GetNumber(&Engine::GetMaxDownloadCount, count); }
-HRESULT ConfigObject::SetAutoStart(long flag) { return Done(Engine::Instance().SetAutoStart(flag != 0)); }
-HRESULT ConfigObject::GetAutoStart(long* flag) { return GetFlag(&Engine::GetAutoStart, flag); }
-HRESULT ConfigObject::SetUDPPort(long port) { return Done(Engine::Instance().SetUdpPort(port)); }
-HRESULT ConfigObject::GetUDPPort(long* port) { return GetNumber(&Engine::GetUdpPort, port); }
+HRESULT ConfigObject::SetDiskCache(long size) {
+  return Guard(IID_IConfig, [&]() -> HRESULT { return Done(Engine::Instance().SetDiskCache(size)); });
+}
+HRESULT ConfigObject::GetDiskCache(long* size) {
+  return Guard(IID_IConfig, [&]() -> HRESULT { return GetNumber(&Engine::GetDiskCache, size); });
+}
+HRESULT ConfigObject::SetMaxDownloadCount(long count) {
+  return Guard(IID_IConfig, [&]() -> HRESULT { return Done(Engine::Instance().SetMaxDownloadCount(count)); });
+}
+HRESULT ConfigObject::GetMaxDownloadCount(long* count) {
+  return Guard(IID_IConfig, [&]() -> HRESULT { return GetNumber(&Engine::GetMaxDownloadCount, count); });
+}
+HRESULT ConfigObject::SetAutoStart(long flag) {
+  return Guard(IID_IConfig, [&]() -> HRESULT { return Done(Engine::Instance().SetAutoStart(flag != 0)); });
+}
+HRESULT ConfigObject::GetAutoStart(long* flag) {
+  return Guard(IID_IConfig, [&]() -> HRESULT { return GetFlag(&Engine::GetAutoStart, flag); });
+}
+HRESULT ConfigObject::SetUDPPort(long port) {
+  return Guard(IID_IConfig, [&]() -> HRESULT { return Done(Engine::Instance().SetUdpPort(port)); });
+}
+HRESULT ConfigObject::GetUDPPort(long* port) {
+  return Guard(IID_IConfig, [&]() -> HRESULT { return GetNumber(&Engine::GetUdpPort, port); });
+}
 HRESULT ConfigObject::SetDownloadSingleThread(long flag) {
-  return Done(Engine::Instance().SetSingleConnection(flag != 0));
+  return Guard(IID_IConfig, [&]() -> HRESULT {
+    return Done(Engine::Instance().SetSingleConnection(flag != 0));
+  });
 }
-HRESULT ConfigObject::GetDownloadSingleThread(long* flag) { return GetFlag(&Engine::GetSingleConnection, flag); }
-HRESULT ConfigObject::GetPeerID(BSTR* peerId) { return GetText(&Engine::GetPeerId, peerId); }
-HRESULT ConfigObject::GetIP(BSTR* address) { return GetText(&Engine::GetAddress, address); }
+HRESULT ConfigObject::GetDownloadSingleThread(long* flag) {
+  return Guard(IID_IConfig, [&]() -> HRESULT { return GetFlag(&Engine::GetSingleConnection, flag); });
+}
+HRESULT ConfigObject::GetPeerID(BSTR* peerId) {
+  return Guard(IID_IConfig, [&]() -> HRESULT { return GetText(&Engine::GetPeerId, peerId); });
+}
+HRESULT ConfigObject::GetIP(BSTR* address) {
+  return Guard(IID_IConfig, [&]() -> HRESULT { return GetText(&Engine::GetAddress, address); });
+}
 HRESULT ConfigObject::SetClientVersion(BSTR version) {
-  return Done(Engine::Instance().SetClientVersion(FromBstr(version)));
+  return Guard(IID_IConfig, [&]() -> HRESULT {
+    return Done(Engine::Instance().SetClientVersion(FromBstr(version)));
+  });
 }
 
 }  // namespace engine

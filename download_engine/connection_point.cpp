@@ -4,6 +4,7 @@
 
 #include <atomic>
 
+#include "download_engine/com_support.h"
 #include "download_engine/engine.h"
 #include "engine/engine_interfaces.h"
 
@@ -36,10 +37,12 @@ HRESULT ConnectionPoint::GetConnectionPointContainer(IConnectionPointContainer**
 }
 
 HRESULT ConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) {
-  return Engine::Instance().Events().Advise(this, sink, cookie);
+  return Guard(IID_IConnectionPoint, [&] { return Engine::Instance().Events().Advise(this, sink, cookie); });
 }
 
-HRESULT ConnectionPoint::Unadvise(DWORD cookie) { return Engine::Instance().Events().Unadvise(this, cookie); }
+HRESULT ConnectionPoint::Unadvise(DWORD cookie) {
+  return Guard(IID_IConnectionPoint, [&] { return Engine::Instance().Events().Unadvise(this, cookie); });
+}
 
 HRESULT ConnectionPoint::EnumConnections(IEnumConnections** connections) {
   if (connections) *connections = nullptr;

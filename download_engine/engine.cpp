@@ -84,7 +84,13 @@ void Engine::RemoveObject() {
     last = --objects_ == 0;
     if (last) scheduleUsers_ = 0;
   }
-  if (last) CloseSession();
+  // Called from Release and destructors: nothing may escape.
+  if (last) {
+    try {
+      CloseSession();
+    } catch (...) {
+    }
+  }
 }
 
 // ---------------------------------------------------------------- session
@@ -186,7 +192,12 @@ void Engine::ScheduleStopped() {
     std::lock_guard<std::mutex> hold(mutex_);
     last = scheduleUsers_ > 0 && --scheduleUsers_ == 0;
   }
-  if (last) CloseSession();
+  if (last) {
+    try {
+      CloseSession();
+    } catch (...) {
+    }
+  }
 }
 
 Status Engine::DownloadReady() {

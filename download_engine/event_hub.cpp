@@ -159,7 +159,11 @@ void EventHub::Run(uint64_t generation) {
       lastTick = now;
       auto tick = tick_;
       hold.unlock();
-      if (tick) tick();
+      try {
+        if (tick) tick();
+      } catch (...) {
+        // The periodic work is tried again at the next tick.
+      }
       hold.lock();
       continue;
     }
@@ -169,7 +173,12 @@ void EventHub::Run(uint64_t generation) {
     }
     TaskEvent event = std::move(queue_.front());
     queue_.pop_front();
-    std::vector<Connection> targets = connections_;
+    std::vector<Connection> targets;
+    try {
+      targets = connections_;
+    } catch (...) {
+      continue;  // out of memory: this event is lost, the next may go
+    }
     hold.unlock();
 
     VARIANT args[kTaskEventArguments];

@@ -8,6 +8,7 @@
 #include <olectl.h>
 
 #include "download_engine/class_factory.h"
+#include "download_engine/com_support.h"
 #include "download_engine/module_state.h"
 #include "download_engine/registration.h"
 
@@ -26,11 +27,11 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, 
 extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() { return engine::ModuleInUse() ? S_FALSE : S_OK; }
 
 extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() {
-  return engine::RegisterClasses(engine::RegistrationScope::Machine);
+  return engine::Guard(IID_NULL, [] { return engine::RegisterClasses(engine::RegistrationScope::Machine); });
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() {
-  return engine::UnregisterClasses(engine::RegistrationScope::Machine);
+  return engine::Guard(IID_NULL, [] { return engine::UnregisterClasses(engine::RegistrationScope::Machine); });
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllInstall(BOOL install, LPCWSTR command) {
@@ -41,5 +42,7 @@ extern "C" HRESULT STDAPICALLTYPE DllInstall(BOOL install, LPCWSTR command) {
     scope = engine::RegistrationScope::User;
   else
     return E_INVALIDARG;
-  return install ? engine::RegisterClasses(scope) : engine::UnregisterClasses(scope);
+  return engine::Guard(IID_NULL, [&] {
+    return install ? engine::RegisterClasses(scope) : engine::UnregisterClasses(scope);
+  });
 }

@@ -18,7 +18,11 @@ struct ThreadStart {
 DWORD WINAPI ThreadMain(void* parameter) {
   auto* start = static_cast<ThreadStart*>(parameter);
   HMODULE pin = start->pin;
-  start->body();
+  try {
+    start->body();
+  } catch (...) {
+    // A thread's work ends with it; its owner handles the loss (see the bodies).
+  }
   delete start;
   FreeLibraryAndExitThread(pin, 0);
 }

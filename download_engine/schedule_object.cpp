@@ -28,18 +28,24 @@ ULONG ScheduleObject::Release() {
   return count;
 }
 
-HRESULT ScheduleObject::StartupStep1() { return Report(Engine::Instance().Open(), IID_ISchedule); }
+HRESULT ScheduleObject::StartupStep1() {
+  return Guard(IID_ISchedule, [&]() -> HRESULT { return Report(Engine::Instance().Open(), IID_ISchedule); });
+}
 
 HRESULT ScheduleObject::StartupStep2() {
-  Status status = Engine::Instance().Open();
-  if (status.Failed()) return Report(status, IID_ISchedule);
-  if (!started_.exchange(true)) Engine::Instance().ScheduleStarted();
-  return S_OK;
+  return Guard(IID_ISchedule, [&]() -> HRESULT {
+    Status status = Engine::Instance().Open();
+    if (status.Failed()) return Report(status, IID_ISchedule);
+    if (!started_.exchange(true)) Engine::Instance().ScheduleStarted();
+    return S_OK;
+  });
 }
 
 HRESULT ScheduleObject::ShutdownStep() {
-  if (started_.exchange(false)) Engine::Instance().ScheduleStopped();
-  return S_OK;
+  return Guard(IID_ISchedule, [&]() -> HRESULT {
+    if (started_.exchange(false)) Engine::Instance().ScheduleStopped();
+    return S_OK;
+  });
 }
 
 }  // namespace engine

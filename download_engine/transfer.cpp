@@ -93,10 +93,28 @@ bool Transfer::Complete() const {
   return true;
 }
 
+// No exception may end a connection's thread without ending the connection:
+// the transfer would wait for it for ever.
 void Transfer::Lead() {
+  bool ended = false;
+  try {
+    LeadWork(&ended);
+  } catch (...) {
+    if (!ended) {
+      HttpError error = Problem(L"the engine ran out of memory");
+      ConnectionEnded(&error);
+    }
+  }
+}
+
+void Transfer::LeadWork(bool* ended) {
+  auto end = [&](const HttpError* error) {
+    *ended = true;
+    ConnectionEnded(error);
+  };
   HttpError error;
   if (!OpenHttpSession(plan_.http, &session_, &error)) {
-    ConnectionEnded(&error);
+    end(&error);
     return;
   }
   std::vector<char> buffer;
@@ -138,11 +156,11 @@ void Transfer::Lead() {
         size_ = -1;
         continue;
       }
-      ConnectionEnded(&error);
+      end(&error);
       return;
     }
     if (stop_) {
-      ConnectionEnded(nullptr);
+      end(nullptr);
       return;
     }
     bool restart = false;
@@ -150,7 +168,7 @@ void Transfer::Lead() {
     if (response.status == 206) {
       if (!response.hasRange || response.rangeBegin != begin) {
         error = Problem(L"the server sent another part of the file than the one asked for");
-        ConnectionEnded(&error);
+        end(&error);
         return;
       }
       total = response.rangeTotal;
@@ -158,7 +176,7 @@ void Transfer::Lead() {
         // The resource changed size under a weak or missing validator.
         if (attempt > 0) {
           error = Problem(L"the file on the server keeps changing");
-          ConnectionEnded(&error);
+          end(&error);
           return;
         }
         std::lock_guard<std::mutex> hold(mutex_);
@@ -193,7 +211,7 @@ void Transfer::Lead() {
 
     std::wstring partialPath;
     if (!host_->TransferResponded(plan_.taskId, this, facts, &partialPath, &error)) {
-      ConnectionEnded(&error);
+      end(&error);
       return;
     }
     {
@@ -209,7 +227,7 @@ void Transfer::Lead() {
       }
     }
     if (file_ == INVALID_HANDLE_VALUE) {
-      ConnectionEnded(&error);
+      end(&error);
       return;
     }
     if (splitting_ && plan_.connections > 1) StartHelpers(session_.Get());
@@ -223,10 +241,10 @@ void Transfer::Lead() {
       if (!ClaimWork(0, &range)) break;
       ok = FetchRange(0, range, session_.Get(), buffer, &error);
     }
-    ConnectionEnded(ok ? nullptr : &error);
+    end(ok ? nullptr : &error);
     return;
   }
-  ConnectionEnded(nullptr);
+  end(nullptr);
 }
 
 void Transfer::StartHelpers(HINTERNET) {
@@ -262,16 +280,25 @@ void Transfer::StartHelpers(HINTERNET) {
 }
 
 void Transfer::Helper(int index) {
-  std::vector<char> buffer(std::clamp<uint32_t>(plan_.cacheBytes / static_cast<uint32_t>(plan_.connections),
-                                                kMinBuffer, kMaxBuffer));
-  HttpError error;
-  bool ok = true;
-  while (ok && !stop_) {
-    size_t range;
-    if (!ClaimWork(index, &range)) break;
-    ok = FetchRange(index, range, session_.Get(), buffer, &error);
+  bool ended = false;
+  try {
+    std::vector<char> buffer(std::clamp<uint32_t>(plan_.cacheBytes / static_cast<uint32_t>(plan_.connections),
+                                                  kMinBuffer, kMaxBuffer));
+    HttpError error;
+    bool ok = true;
+    while (ok && !stop_) {
+      size_t range;
+      if (!ClaimWork(index, &range)) break;
+      ok = FetchRange(index, range, session_.Get(), buffer, &error);
+    }
+    ended = true;
+    ConnectionEnded(ok ? nullptr : &error);
+  } catch (...) {
+    if (!ended) {
+      HttpError error = Problem(L"the engine ran out of memory");
+      ConnectionEnded(&error);
+    }
   }
-  ConnectionEnded(ok ? nullptr : &error);
 }
 
 bool Transfer::ClaimWork(int index, size_t* claimed) {

@@ -110,6 +110,7 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
   };
 
   void Lead();
+  void LeadWork(bool* ended);
   void Helper(int index);
   // Reads one range to its (possibly moving) end; false on a failure.
   bool Pump(int index, size_t range, HttpRequest& request, std::vector<char>& buffer, HttpError* error);
