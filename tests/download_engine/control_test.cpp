@@ -45,7 +45,7 @@ class TaskControl : public EngineTest {
 
 TEST_F(TaskControl, StopKeepsThePartialFileAndCreatingAgainResumesFromIt) {
   const uint64_t size = 1200000;
-  std::wstring url = Server().DataUrl(size, 21, L"resume", L"rate=800000");
+  std::wstring url = Server().DataUrl(size, 21, L"resume", L"rate=800000&paced=1");
   Create(url, L"resume.bin");
   WaitForBytes(url, 300000);
   Stop(url);
@@ -67,7 +67,7 @@ TEST_F(TaskControl, StopKeepsThePartialFileAndCreatingAgainResumesFromIt) {
 
 TEST_F(TaskControl, AServerThatIgnoresRangesMakesTheResumeStartFromZero) {
   const uint64_t size = 900000;
-  std::wstring url = Server().DataUrl(size, 22, L"norange", L"ranges=0&rate=800000");
+  std::wstring url = Server().DataUrl(size, 22, L"norange", L"ranges=0&rate=800000&paced=1");
   Create(url, L"norange.bin");
   WaitForBytes(url, 200000);
   Stop(url);
@@ -77,7 +77,7 @@ TEST_F(TaskControl, AServerThatIgnoresRangesMakesTheResumeStartFromZero) {
 }
 
 TEST_F(TaskControl, CancelRemovesThePartialFileAndTheTaskStartsOverWhenCreatedAgain) {
-  std::wstring url = Server().DataUrl(1000000, 23, L"cancel", L"rate=800000");
+  std::wstring url = Server().DataUrl(1000000, 23, L"cancel", L"rate=800000&paced=1");
   Create(url, L"cancel.bin");
   WaitForBytes(url, 200000);
   Bstr key(url);
@@ -247,7 +247,7 @@ TEST_F(TaskControl, QueriesDescribeARunningTaskAndUnknownKeysAnswerEmpty) {
   EXPECT_EQ(S_OK, download->StopDownload(unknown));
   EXPECT_EQ(S_OK, download->CancelDownload(unknown));
   EXPECT_EQ(S_OK, download->Move(unknown, 0));
-  ExpectDownloaded(url, L"query.bin", size, 34);
+  ASSERT_EQ(S_OK, download->DeleteDownload(key, 1));
 }
 
 }  // namespace

@@ -35,7 +35,7 @@ class Restart : public EngineTest {
 
 TEST_F(Restart, WorkingAndFinishedTasksAndTheirProgressSurvive) {
   std::wstring finished = Server().DataUrl(40000, 80, L"survive");
-  std::wstring stopped = Server().DataUrl(1000000, 81, L"survive-stopped", L"rate=400000");
+  std::wstring stopped = Server().DataUrl(1000000, 81, L"survive-stopped", L"rate=400000&paced=1");
   std::wstring waiting = Server().DataUrl(30000, 82, L"survive");
   Create(finished, L"finished.bin");
   ExpectDownloaded(finished, L"finished.bin", 40000, 80);
@@ -66,7 +66,7 @@ TEST_F(Restart, WorkingAndFinishedTasksAndTheirProgressSurvive) {
 }
 
 TEST_F(Restart, ADownloadRunningAtShutdownComesBackStoppedOrWithAutoStartResumesItself) {
-  std::wstring url = Server().DataUrl(1200000, 83, L"interrupted", L"rate=450000");
+  std::wstring url = Server().DataUrl(1200000, 83, L"interrupted", L"rate=450000&paced=2");
   Create(url, L"interrupted.bin");
   WaitForBytes(url, 200000);
   StopEngine();
@@ -122,7 +122,7 @@ TEST_F(Restart, AProcessKilledMidDownloadLosesNoFinishedTaskAndResumesTheRest) {
   ExpectDownloaded(finished, L"before.bin", 20000, 84);
   StopEngine();
 
-  std::wstring url = Server().DataUrl(3000000, 85, L"crash-run", L"rate=400000");
+  std::wstring url = Server().DataUrl(3000000, 85, L"crash-run", L"rate=400000&paced=2");
   SetEnvironmentVariableW(L"HALVO_CRASH_URL", url.c_str());
   SetEnvironmentVariableW(L"HALVO_CRASH_FOLDER", Downloads().c_str());
   wchar_t program[MAX_PATH];

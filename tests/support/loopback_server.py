@@ -22,6 +22,7 @@ range written to the wrong place shows. Options (query parameters):
   etag=X          an ETag; If-Range with another value gets the whole body
   type=T          the Content-Type (default application/octet-stream)
   rate=R          send at most R bytes per second
+  paced=N         with rate: only the first N requests of this tag are paced
   tag=T           groups requests for /_stats
 /redirect?to=URL&code=302 redirects; /redirect_loop redirects to itself.
 /files/NAME serves a real file given with --file NAME=PATH (for benchmarks).
@@ -253,6 +254,10 @@ class Handler(BaseHTTPRequestHandler):
                     reset_at = None
         stall_at = int(query["stall_at"]) if "stall_at" in query else None
         rate = int(query["rate"]) if "rate" in query else None
+        if rate and "paced" in query:
+            with STATS_LOCK:
+                if stats["requests"] > int(query["paced"]):
+                    rate = None
         with STATS_LOCK:
             stats["active"] += 1
             stats["max_active"] = max(stats["max_active"], stats["active"])
