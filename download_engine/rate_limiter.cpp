@@ -34,24 +34,19 @@ void RateLimiter::SetRate(uint64_t bytesPerSecond) {
   changed_.notify_all();
 }
 
-uint64_t RateLimiter::Rate() const {
-  std::lock_guard<std::mutex> hold(mutex_);
-  return rate_;
-}
-
 uint32_t RateLimiter::ChunkSize() const {
-  std::lock_guard<std::mutex> hold(mutex_);
-  if (rate_ == 0) return kMaxChunk;
-  return static_cast<uint32_t>(std::clamp<uint64_t>(rate_ / 20, kMinChunk, kMaxChunk));
+  uint64_t rate = Rate();
+  if (rate == 0) return kMaxChunk;
+  return static_cast<uint32_t>(std::clamp<uint64_t>(rate / 20, kMinChunk, kMaxChunk));
 }
 
 void RateLimiter::Refill(uint64_t nowUs) {
   if (nowUs > lastUs_) {
-    tokens_ += static_cast<double>(rate_) * static_cast<double>(nowUs - lastUs_) / 1e6;
+    tokens_ += static_cast<double>(rate_.load()) * static_cast<double>(nowUs - lastUs_) / 1e6;
     lastUs_ = nowUs;
   }
   // At most a tenth of a second's worth may pile up: bursts stay small.
-  double capacity = std::max<double>(static_cast<double>(rate_) / 10, kMaxChunk);
+  double capacity = std::max<double>(static_cast<double>(rate_.load()) / 10, kMaxChunk);
   if (tokens_ > capacity) tokens_ = capacity;
 }
 
@@ -60,15 +55,16 @@ uint32_t RateLimiter::Acquire(uint32_t wanted, const std::atomic<bool>& cancel) 
   std::unique_lock<std::mutex> hold(mutex_);
   for (;;) {
     if (cancel.load()) return 0;
-    if (rate_ == 0) return wanted;
+    uint64_t rate = rate_.load();
+    if (rate == 0) return wanted;
     Refill(NowUs());
-    double capacity = std::max<double>(static_cast<double>(rate_) / 10, kMaxChunk);
+    double capacity = std::max<double>(static_cast<double>(rate) / 10, kMaxChunk);
     uint32_t need = static_cast<uint32_t>(std::min<double>(wanted, capacity));
     if (tokens_ >= need) {
       tokens_ -= need;
       return need;
     }
-    double missingUs = (need - tokens_) * 1e6 / static_cast<double>(rate_);
+    double missingUs = (need - tokens_) * 1e6 / static_cast<double>(rate);
     auto wait = std::chrono::microseconds(static_cast<int64_t>(std::clamp(missingUs, 500.0, 100000.0)));
     changed_.wait_for(hold, wait);
   }

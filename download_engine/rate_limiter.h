@@ -12,9 +12,9 @@ namespace engine {
 
 class RateLimiter {
  public:
-  // Bytes per second; 0 means unlimited.
+  // Bytes per second; 0 means unlimited. Reading the rate takes no lock.
   void SetRate(uint64_t bytesPerSecond);
-  uint64_t Rate() const;
+  uint64_t Rate() const { return rate_.load(std::memory_order_relaxed); }
 
   // Waits until the bytes may be read; returns how many were granted (at most
   // wanted, at least one unless cancelled), or 0 once cancel is set.
@@ -29,7 +29,7 @@ class RateLimiter {
 
   mutable std::mutex mutex_;
   std::condition_variable changed_;
-  uint64_t rate_ = 0;
+  std::atomic<uint64_t> rate_{0};
   double tokens_ = 0;
   uint64_t lastUs_ = 0;
 };

@@ -404,7 +404,7 @@ bool Transfer::Pump(int, size_t rangeIndex, HttpRequest& request, std::vector<ch
       uint32_t want = static_cast<uint32_t>(std::min<int64_t>(
           std::min<int64_t>(std::min<int64_t>(limiter_->ChunkSize(), left), static_cast<int64_t>(buffer.size() - buffered)),
           available));
-      uint32_t granted = limiter_->Acquire(want, stop_);
+      uint32_t granted = limiter_->Rate() == 0 ? want : limiter_->Acquire(want, stop_);
       if (granted == 0) break;
       if (!request.Read(buffer.data() + buffered, granted, &got, error)) {
         ok = false;

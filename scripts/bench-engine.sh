@@ -1,6 +1,7 @@
 #!/bin/bash
 # Benchmark: the engine's throughput on one 1 GiB file from the loopback server,
-# next to curl's and aria2c's on the same file in the same run, as ratios. Not
+# next to curl's and aria2c's on the same file in the same run, as ratios, and
+# next to a plain WinHTTP download under the same Wine (its ceiling). Not
 # part of the test command. Installs what it needs (aria2, curl), builds the
 # 64-bit engine and runs it under Wine. Run as root.
 source "$(dirname "$0")/common.sh"
@@ -58,6 +59,15 @@ run_aria2() {  # connections
   seconds[aria2c_$1]=$(echo "$end - $start" | bc -l)
 }
 
+run_winhttp() {
+  local line folder
+  folder=$(WINEDEBUG=-all wine winepath -w "$BENCH" 2>/dev/null | tr -d '\r')
+  line=$(cd "$BUILD/x86_64/bin" && wine winhttp_bench.exe "$url" "$folder\\out-winhttp" 2>/dev/null | tr -d '\r')
+  [[ "$line" == winhttp* ]] || { echo "FAIL: the plain WinHTTP download failed"; exit 1; }
+  check "winhttp" "$BENCH/out-winhttp"
+  seconds[winhttp]=$(echo "$line" | cut -d' ' -f3)
+}
+
 run_engine() {  # connections
   local line folder
   folder=$(WINEDEBUG=-all wine winepath -w "$BENCH" 2>/dev/null | tr -d '\r')
@@ -71,12 +81,13 @@ say "downloading 1 GiB from $url with each"
 run_curl
 run_aria2 1
 run_aria2 4
+run_winhttp
 run_engine 1
 run_engine 4
 
 rate() { echo "scale=1; 1024 / ${seconds[$1]}" | bc -l; }
 printf '\n%-26s %10s %12s\n' "client" "seconds" "MiB/s"
-for name in curl aria2c_1 aria2c_4 engine_1 engine_4; do
+for name in curl aria2c_1 aria2c_4 winhttp engine_1 engine_4; do
   printf '%-26s %10.2f %12s\n' "$name" "${seconds[$name]}" "$(rate "$name")"
 done
 ratio() { echo "scale=2; ${seconds[$2]} / ${seconds[$1]}" | bc -l; }
@@ -84,3 +95,5 @@ printf '\nthroughput ratios (engine / other, same file, same run):\n'
 printf '  engine, 1 connection  / curl              %s\n' "$(ratio engine_1 curl)"
 printf '  engine, 1 connection  / aria2c -x 1       %s\n' "$(ratio engine_1 aria2c_1)"
 printf '  engine, 4 connections / aria2c -x 4       %s\n' "$(ratio engine_4 aria2c_4)"
+printf '  engine, 1 connection  / plain WinHTTP     %s   (the engine under Wine is bound by Wine'"'"'s WinHTTP)\n' \
+  "$(ratio engine_1 winhttp)"
