@@ -235,7 +235,8 @@ void Engine::CloseSession() {
   for (;;) {
     {
       std::lock_guard<std::mutex> hold(mutex_);
-      bool busy = false;
+      // Deleted tasks still closing their file count too: their delete waits for it.
+      bool busy = !cleanups_.empty();
       for (auto& task : work_) busy = busy || task->transfer != nullptr;
       if (!busy || GetTickCount64() >= deadline) break;
     }
