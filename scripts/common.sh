@@ -12,7 +12,7 @@ say() { printf '==> %s\n' "$*"; }
 # Installs the Debian packages that are missing (as root; a fresh machine has none of them).
 ensure_packages() {
   local wanted=(cmake ninja-build g++-mingw-w64-i686 g++-mingw-w64-x86-64 googletest wine wine64 python3
-                python3-pefile binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 chromium "$@")
+                python3-pefile binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 chromium openssl "$@")
   # Node.js for the browser bridge: Debian's, unless a node with npm is there already
   # (another vendor's nodejs bundles npm, and Debian's npm would fight it).
   if ! command -v node >/dev/null 2>&1 || ! command -v npm >/dev/null 2>&1; then

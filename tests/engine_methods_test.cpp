@@ -7,7 +7,7 @@
 #include <cmath>
 #include <limits>
 
-#include "tests/support/engine_fixture.h"
+#include "tests/support/plugin_engine_fixture.h"
 
 namespace {
 
@@ -31,10 +31,10 @@ struct CallCase {
   std::vector<std::string> lines;  // the engine calls made, in order
 };
 
-class EngineMethods : public EngineTest {
+class EngineMethods : public PluginEngineTest {
  protected:
   void SetUp() override {
-    EngineTest::SetUp();
+    PluginEngineTest::SetUp();
     engine.ClearLog();
   }
   // Engine lines of the calls a script call made (reference counting and error info left out).

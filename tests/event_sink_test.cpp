@@ -7,14 +7,14 @@
 #include <olectl.h>
 
 #include "engine/engine_interfaces.h"
-#include "tests/support/engine_fixture.h"
+#include "tests/support/plugin_engine_fixture.h"
 
 namespace {
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-class EventSink : public EngineTest {
+class EventSink : public PluginEngineTest {
  protected:
   // An event with distinct values everywhere, so every field can be traced.
   void Fill(TaskEventArgs& event, int kind, const wchar_t* key, int state) {

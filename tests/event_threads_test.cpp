@@ -6,13 +6,13 @@
 
 #include <set>
 
-#include "tests/support/engine_fixture.h"
+#include "tests/support/plugin_engine_fixture.h"
 
 namespace {
 
 using ::testing::ElementsAre;
 
-class EventThreads : public EngineTest {
+class EventThreads : public PluginEngineTest {
  protected:
   static void Fill(TaskEventArgs& event, int kind, const std::wstring& key) {
     event.SetNumber(TaskEventArgs::kKind, kind);

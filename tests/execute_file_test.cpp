@@ -6,7 +6,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include "tests/support/engine_fixture.h"
+#include "tests/support/plugin_engine_fixture.h"
 #include "tests/support/import_patch.h"
 
 namespace {
@@ -29,10 +29,10 @@ HINSTANCE WINAPI RecordShellExecute(HWND window, LPCWSTR verb, LPCWSTR file, LPC
 
 const char kFolder[] = "C:\\halvo files, test";
 
-class ExecuteFile : public EngineTest {
+class ExecuteFile : public PluginEngineTest {
  protected:
   void SetUp() override {
-    EngineTest::SetUp();
+    PluginEngineTest::SetUp();
     shellCalls.clear();
     patch.reset(new ImportPatch(module->Handle(), "shell32.dll", "ShellExecuteW",
                                 reinterpret_cast<void*>(&RecordShellExecute)));
@@ -51,7 +51,7 @@ class ExecuteFile : public EngineTest {
     RemoveDirectoryA((std::string(kFolder) + "\\sub").c_str());
     RemoveDirectoryA(kFolder);
     patch.reset();
-    EngineTest::TearDown();
+    PluginEngineTest::TearDown();
   }
   // The parameters explorer got, or "(not started)".
   std::wstring Run(const std::string& path, NPVariant select, int* status = nullptr) {
@@ -114,9 +114,9 @@ TEST_F(ExecuteFile, WrongArgumentsStartNothing) {
   EXPECT_TRUE(shellCalls.empty());
 }
 
-class ExecuteFileWithoutEngine : public EngineTest {
+class ExecuteFileWithoutEngine : public PluginEngineTest {
  protected:
-  ExecuteFileWithoutEngine() : EngineTest(0) {}
+  ExecuteFileWithoutEngine() : PluginEngineTest(0) {}
 };
 
 TEST_F(ExecuteFileWithoutEngine, AnswersEngineUnavailableAndStartsNothing) {

@@ -6,7 +6,7 @@
 #include <ocidl.h>
 
 #include "engine/engine_interfaces.h"
-#include "tests/support/engine_fixture.h"
+#include "tests/support/plugin_engine_fixture.h"
 
 namespace {
 
@@ -22,7 +22,7 @@ std::vector<std::string> TeardownLines(const TestEngine& engine) {
   return lines;
 }
 
-using InstanceEngine = EngineTest;
+using InstanceEngine = PluginEngineTest;
 
 TEST_F(InstanceEngine, InitStartsAndConfiguresTheEngineInOrder) {
   EXPECT_THAT(EngineLines(),
@@ -57,9 +57,9 @@ TEST_F(InstanceEngine, UnInitShutsDownDisconnectsAndReleasesEveryReference) {
   EXPECT_EQ(3, Status("GetDownloadingCount", {}));
 }
 
-class EngineMissing : public EngineTest {
+class EngineMissing : public PluginEngineTest {
  protected:
-  EngineMissing() : EngineTest(0) {}
+  EngineMissing() : PluginEngineTest(0) {}
 };
 
 TEST_F(EngineMissing, TheElementLivesWithoutAnEngine) {
@@ -99,7 +99,7 @@ const FailureCase kFailures[] = {
     {"Shutdown", L"Schedule", L"ShutdownStep", nullptr, 0, 0, true},
 };
 
-class InitFailure : public EngineTest, public ::testing::WithParamInterface<FailureCase> {
+class InitFailure : public PluginEngineTest, public ::testing::WithParamInterface<FailureCase> {
  protected:
   InitFailure() { startElement = false; }
 };

@@ -13,9 +13,9 @@
 #include "tests/support/test_engine.h"
 #include "tests/support/test_engine_registration.h"
 
-class EngineTest : public ModuleTest {
+class PluginEngineTest : public ModuleTest {
  protected:
-  explicit EngineTest(unsigned classes = kAllEngineClasses) : classes_(classes) {}
+  explicit PluginEngineTest(unsigned classes = kAllEngineClasses) : classes_(classes) {}
   void SetUp() override;
   void TearDown() override;
 

@@ -1,6 +1,6 @@
-#include "tests/support/engine_fixture.h"
+#include "tests/support/plugin_engine_fixture.h"
 
-void EngineTest::SetUp() {
+void PluginEngineTest::SetUp() {
   registration_.reset(new TestEngineRegistration(classes_));
   ASSERT_TRUE(registration_->Succeeded());
   ASSERT_TRUE(engine.Loaded());
@@ -9,19 +9,19 @@ void EngineTest::SetUp() {
   if (startElement) StartElement();
 }
 
-void EngineTest::StartElement() {
+void PluginEngineTest::StartElement() {
   instance = NewInstance();
   ASSERT_NE(nullptr, instance->pdata);
   ASSERT_EQ(NPERR_NO_ERROR, plugin.getvalue(instance, NPPVpluginScriptableNPObject, &object));
 }
 
-void EngineTest::DestroyElement() {
+void PluginEngineTest::DestroyElement() {
   if (instance != nullptr && instance->pdata != nullptr) DestroyInstance(instance);
   if (object != nullptr) host.ReleaseObject(object);
   object = nullptr;
 }
 
-void EngineTest::TearDown() {
+void PluginEngineTest::TearDown() {
   DestroyElement();
   Pump();
   ModuleTest::TearDown();
@@ -29,14 +29,14 @@ void EngineTest::TearDown() {
   registration_.reset();
 }
 
-NPVariant EngineTest::Call(const char* method, const std::vector<NPVariant>& args, bool* completed) {
+NPVariant PluginEngineTest::Call(const char* method, const std::vector<NPVariant>& args, bool* completed) {
   NPVariant result;
   bool done = host.Invoke(object, method, args, &result);
   if (completed != nullptr) *completed = done;
   return result;
 }
 
-int32_t EngineTest::Status(const char* method, const std::vector<NPVariant>& args) {
+int32_t PluginEngineTest::Status(const char* method, const std::vector<NPVariant>& args) {
   bool completed = false;
   NPVariant result = Call(method, args, &completed);
   if (!completed) return -1;
@@ -47,7 +47,7 @@ int32_t EngineTest::Status(const char* method, const std::vector<NPVariant>& arg
   return result.value.intValue;
 }
 
-void EngineTest::Pump() {
+void PluginEngineTest::Pump() {
   MSG message;
   while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
     TranslateMessage(&message);
@@ -55,13 +55,13 @@ void EngineTest::Pump() {
   }
 }
 
-std::vector<std::string> EngineTest::PostedMessages() const {
+std::vector<std::string> PluginEngineTest::PostedMessages() const {
   std::vector<std::string> texts;
   for (const auto& call : host.Calls("NPN_GetURL")) texts.push_back(Utf8(DecodePostedMessage(call.args[1])));
   return texts;
 }
 
-std::vector<std::string> EngineTest::StoredTasks() {
+std::vector<std::string> PluginEngineTest::StoredTasks() {
   std::vector<std::string> records;
   NPObject* page = host.CreatePageFunction([&](const NPVariant* args, uint32_t, NPVariant*) {
     records.push_back(Utf8(DecodeEscaped(

@@ -1,0 +1,185 @@
+// The download engine behind the COM objects: one per process, shared by every
+// Schedule, Config and Download object. It keeps the work list and the
+// finished list, schedules transfers within the download-slot limit, posts
+// events, and saves settings and journal in its data folder.
+//
+// A session opens on first use (settings and journal loaded, the data folder
+// locked against other processes, the event thread started) and closes when
+// the last started Schedule object shuts down or the last COM object goes:
+// running transfers stop, their progress is saved and they come back stopped,
+// or queued again when AutoStart is on.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "download_engine/cookie_jar.h"
+#include "download_engine/event_hub.h"
+#include "download_engine/journal.h"
+#include "download_engine/rate_limiter.h"
+#include "download_engine/settings.h"
+#include "download_engine/task.h"
+#include "download_engine/transfer.h"
+
+namespace engine {
+
+// An HRESULT with the text the COM layer turns into error information.
+struct Status {
+  HRESULT result = S_OK;
+  std::wstring message;
+  bool Failed() const { return FAILED(result); }
+};
+
+struct TaskInfo {
+  std::wstring url;
+  std::wstring folder;
+  std::wstring fileName;
+  std::wstring message;
+  uint8_t state = 0;
+  int64_t size = -1;
+  int64_t done = 0;
+  uint32_t speed = 0;
+};
+
+// The 13 values a page's event sink hands back for an event of kind 5.
+struct ArchiveRecord {
+  uint8_t connections = 0;
+  std::wstring fileName;
+  int64_t size = 0;
+  std::wstring path;
+  std::wstring finalUrl;
+  std::wstring contentType;
+  std::wstring key;
+  std::wstring url;
+  std::wstring created;
+  std::wstring finished;
+  uint32_t averageSpeed = 0;
+  uint8_t complete = 0;
+  long reserved = 0;
+};
+
+class Engine final : public TransferHost {
+ public:
+  static Engine& Instance();
+
+  // Live COM objects: the session closes when the last one goes.
+  void AddObject();
+  void RemoveObject();
+  EventHub& Events() { return hub_; }
+
+  Status Open();
+  void ScheduleStarted();
+  void ScheduleStopped();
+  // The first Download object ready in a session applies AutoStart.
+  Status DownloadReady();
+
+  // Settings.
+  Status SetProxy(const ProxySettings& proxy);
+  Status SetUpnp(bool on);
+  Status GetUpnp(bool* on);
+  Status SetLimitSpeed(long downloadKiB, long uploadKiB);
+  Status GetLimitSpeed(BYTE which, long* kiB);
+  Status SetDiskCache(long kiB);
+  Status GetDiskCache(long* kiB);
+  Status SetMaxDownloadCount(long count);
+  Status GetMaxDownloadCount(long* count);
+  Status SetAutoStart(bool on);
+  Status GetAutoStart(bool* on);
+  Status SetUdpPort(long port);
+  Status GetUdpPort(long* port);
+  Status SetSingleConnection(bool on);
+  Status GetSingleConnection(bool* on);
+  Status GetPeerId(std::wstring* id);
+  Status GetAddress(std::wstring* address);
+  Status SetClientVersion(const std::wstring& version);
+
+  // Tasks.
+  Status CreateDownload(const std::wstring& url, const std::wstring& folder, const std::wstring& fileName,
+                        const std::wstring& referrer, long connections, long flags, BYTE* state);
+  Status StopDownload(const std::wstring& key);
+  Status CancelDownload(const std::wstring& key);
+  Status DeleteDownload(const std::wstring& key, bool deleteFile);
+  Status DeleteFinished(const std::wstring& key, const std::wstring& path, bool deleteFile);
+  Status Move(const std::wstring& key, BYTE position);
+  Status ImportTasks(const std::wstring& text);
+  Status SetCookie(const std::wstring& text, bool persistent);
+  Status ClearCookies();
+  Status GetResourceSize(const std::wstring& key, long* size);
+  Status GetBlockStatus(const std::wstring& key, std::wstring* text, long* count);
+  Status GetTotalSpeed(long* bytesPerSecond);
+  Status GetDownloadingCount(long* count);
+  Status ListWorkKeys(std::vector<std::wstring>* keys);
+  Status QueryTask(const std::wstring& key, TaskInfo* info, bool* found);
+  Status ListFinishedTexts(std::vector<std::wstring>* texts);
+  Status Archive(const ArchiveRecord& record);
+
+  // TransferHost.
+  bool TransferResponded(uint64_t taskId, const Transfer* transfer, const ResponseFacts& facts,
+                         std::wstring* partialPath, HttpError* error) override;
+  void TransferCheckpoint(uint64_t taskId, const Transfer* transfer) override;
+  void TransferEnded(uint64_t taskId, const Transfer* transfer, const TransferOutcome& outcome) override;
+
+ private:
+  Engine();
+
+  Status OpenLocked();
+  void CloseSession();
+  void Recover();
+  void Tick();
+
+  Task* Find(const std::wstring& key, size_t* index = nullptr);
+  Task* FindId(uint64_t id);
+  bool Validate(Task* task, const std::wstring& url, const std::wstring& folder, const std::wstring& fileName,
+                const std::wstring& referrer);
+  bool NameTaken(const Task* self, const std::wstring& folder, const std::wstring& name);
+  std::wstring PathOf(const Task& task) const;
+  std::wstring PartialOf(const Task& task) const;
+  void Schedule();
+  void StartTransfer(Task* task);
+  void Finish(size_t index);
+  void Emit(uint8_t kind, const Task& task);
+  void EmitFinished(const FinishedEntry& entry, TaskState state);
+  void EmitPositionsFrom(size_t index);
+  void SaveWork();
+  void SaveFinished();
+  Status SaveSettingsNow();
+  std::vector<Segment> CurrentSegments(const Task& task, int64_t* received) const;
+
+  std::mutex mutex_;
+  EventHub hub_;
+  int objects_ = 0;
+  int scheduleUsers_ = 0;
+  bool open_ = false;
+  bool closing_ = false;
+  bool autoStartApplied_ = false;
+  std::wstring folder_;
+  HANDLE lockFile_ = INVALID_HANDLE_VALUE;
+  Settings settings_;
+  std::unique_ptr<Journal> journal_;
+  std::vector<std::unique_ptr<Task>> work_;
+  std::vector<FinishedEntry> finished_;
+  uint64_t nextId_ = 1;
+  std::shared_ptr<RateLimiter> limiter_;
+  std::shared_ptr<CookieJar> cookies_;
+  bool workDirty_ = false;
+  uint64_t lastWorkSaveMs_ = 0;
+
+  // Deleted tasks whose transfer is still winding down: their partial file
+  // goes once it is closed.
+  struct Cleanup {
+    uint64_t id;
+    const Transfer* transfer;
+    std::wstring partialPath;
+    std::shared_ptr<Transfer> keep;
+  };
+  std::vector<Cleanup> cleanups_;
+  // Finished entries the page deleted, so that a late ArchiveTask does not bring them back.
+  std::vector<std::tuple<std::wstring, std::wstring, std::wstring>> tombstones_;
+};
+
+}  // namespace engine

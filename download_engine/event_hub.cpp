@@ -1,0 +1,222 @@
+#include "download_engine/event_hub.h"
+
+#include <olectl.h>
+
+#include <chrono>
+
+#include "download_engine/module_state.h"
+#include "download_engine/text.h"
+
+namespace engine {
+
+namespace {
+
+void SetText(VARIANT* value, const std::wstring& text) {
+  value->vt = VT_BSTR;
+  value->bstrVal = ToBstr(text);  // null when memory runs out: COM's empty string
+}
+
+// Waits for an invocation on another thread to return, letting messages sent
+// to this thread through meanwhile.
+void WaitWhileBusy(std::unique_lock<std::mutex>& hold, const DWORD& busy, DWORD cookie) {
+  while (busy == cookie) {
+    hold.unlock();
+    HANDLE self = GetCurrentThread();
+    MsgWaitForMultipleObjects(0, &self, FALSE, 10, QS_SENDMESSAGE);
+    MSG message;
+    PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    hold.lock();
+  }
+}
+
+}  // namespace
+
+void BuildEventArguments(const TaskEvent& event, VARIANT* args) {
+  for (unsigned i = 0; i < kTaskEventArguments; ++i) VariantInit(&args[i]);
+  args[0].vt = VT_UI1;
+  args[0].bVal = event.kind;
+  const std::wstring* texts[] = {&event.folder,      &event.key,       &event.url,      &event.fileName,
+                                 &event.referrer,    &event.validator, &event.partialPath, &event.created,
+                                 &event.finished,    &event.path,      &event.finalUrl, &event.contentType,
+                                 &event.message};
+  for (unsigned i = 0; i < 13; ++i) SetText(&args[1 + i], *texts[i]);
+  args[14].vt = VT_UI4;
+  args[14].ulVal = event.queuePosition;
+  SetText(&args[15], event.stateName);
+  args[16].vt = VT_R8;
+  args[16].dblVal = event.percent;
+  args[17].vt = VT_UI1;
+  args[17].bVal = event.connections;
+  args[18].vt = VT_UI1;
+  args[18].bVal = event.complete;
+  args[19].vt = VT_UI1;
+  args[19].bVal = event.state;
+  args[20].vt = VT_I4;
+  args[20].lVal = event.errorCode;
+  args[21].vt = VT_UI4;
+  args[21].ulVal = event.speed;
+  args[22].vt = VT_I8;
+  args[22].llVal = event.size;
+  args[23].vt = VT_I8;
+  args[23].llVal = event.done;
+}
+
+HRESULT EventHub::Advise(const void* owner, IUnknown* sink, DWORD* cookie) {
+  if (cookie == nullptr) return E_POINTER;
+  *cookie = 0;
+  if (sink == nullptr) return E_POINTER;
+  IDispatch* dispatch = nullptr;
+  if (FAILED(sink->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch))) || dispatch == nullptr)
+    return CONNECT_E_CANNOTCONNECT;
+  std::lock_guard<std::mutex> hold(mutex_);
+  Connection connection{nextCookie_++, owner, dispatch};
+  if (nextCookie_ == 0) nextCookie_ = 1;
+  connections_.push_back(connection);
+  *cookie = connection.cookie;
+  return S_OK;
+}
+
+void EventHub::Remove(std::unique_lock<std::mutex>& hold, size_t index) {
+  Connection connection = connections_[index];
+  connections_.erase(connections_.begin() + static_cast<long>(index));
+  // The sink may be destroyed as soon as this returns: an event being
+  // delivered to it on the engine's thread must have returned first.
+  if (GetCurrentThreadId() != threadId_) WaitWhileBusy(hold, busyCookie_, connection.cookie);
+  hold.unlock();
+  connection.sink->Release();
+  hold.lock();
+}
+
+HRESULT EventHub::Unadvise(const void* owner, DWORD cookie) {
+  std::unique_lock<std::mutex> hold(mutex_);
+  for (size_t i = 0; i < connections_.size(); ++i) {
+    if (connections_[i].cookie == cookie && connections_[i].owner == owner) {
+      Remove(hold, i);
+      return S_OK;
+    }
+  }
+  return CONNECT_E_NOCONNECTION;
+}
+
+void EventHub::DropOwner(const void* owner) {
+  std::unique_lock<std::mutex> hold(mutex_);
+  for (size_t i = 0; i < connections_.size();) {
+    if (connections_[i].owner == owner) Remove(hold, i);
+    else ++i;
+  }
+}
+
+void EventHub::Post(TaskEvent event) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  if (!running_) return;
+  queue_.push_back(std::move(event));
+  wake_.notify_one();
+}
+
+bool EventHub::Start(std::function<void()> tick) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  if (running_) return true;
+  uint64_t generation = ++generation_;
+  tick_ = std::move(tick);
+  running_ = true;
+  HANDLE thread = StartModuleThread([this, generation] { Run(generation); });
+  if (thread == nullptr) {
+    running_ = false;
+    return false;
+  }
+  if (thread_) CloseHandle(thread_);
+  thread_ = thread;
+  threadId_ = GetThreadId(thread);
+  return true;
+}
+
+void EventHub::Stop() {
+  HANDLE thread;
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (!running_) return;
+    running_ = false;
+    ++generation_;
+    queue_.clear();
+    wake_.notify_all();
+    thread = thread_;
+    thread_ = nullptr;
+  }
+  if (thread == nullptr) return;
+  // A sink that never returns must not hold the caller forever; the thread
+  // pins the module and ends on its own once the sink returns.
+  if (GetThreadId(thread) != GetCurrentThreadId()) WaitDeliveringSentMessages(thread, 5000);
+  CloseHandle(thread);
+}
+
+void EventHub::Run(uint64_t generation) {
+  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  auto lastTick = std::chrono::steady_clock::now();
+  std::unique_lock<std::mutex> hold(mutex_);
+  while (generation_ == generation) {
+    auto now = std::chrono::steady_clock::now();
+    if (now - lastTick >= std::chrono::milliseconds(250)) {
+      lastTick = now;
+      auto tick = tick_;
+      hold.unlock();
+      try {
+        if (tick) tick();
+      } catch (...) {
+        // The periodic work is tried again at the next tick.
+      }
+      hold.lock();
+      continue;
+    }
+    if (queue_.empty()) {
+      wake_.wait_until(hold, lastTick + std::chrono::milliseconds(250));
+      continue;
+    }
+    TaskEvent event = std::move(queue_.front());
+    queue_.pop_front();
+    std::vector<Connection> targets;
+    try {
+      targets = connections_;
+    } catch (...) {
+      continue;  // out of memory: this event is lost, the next may go
+    }
+    hold.unlock();
+
+    VARIANT args[kTaskEventArguments];
+    BuildEventArguments(event, args);
+    for (const auto& target : targets) {
+      // A sink unadvised meanwhile may be gone already: touch it only while
+      // it is still connected, and let Unadvise wait for the call to return.
+      hold.lock();
+      bool connected = false;
+      for (const auto& connection : connections_) connected = connected || connection.cookie == target.cookie;
+      if (!connected || generation_ != generation) {
+        hold.unlock();
+        continue;
+      }
+      busyCookie_ = target.cookie;
+      target.sink->AddRef();
+      hold.unlock();
+      DISPPARAMS parameters = {args, nullptr, kTaskEventArguments, 0};
+      VARIANT result;
+      VariantInit(&result);
+      EXCEPINFO exception = {};
+      UINT argumentError = 0;
+      target.sink->Invoke(kTaskEventDispId, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &parameters, &result,
+                          &exception, &argumentError);
+      VariantClear(&result);
+      SysFreeString(exception.bstrSource);
+      SysFreeString(exception.bstrDescription);
+      SysFreeString(exception.bstrHelpFile);
+      target.sink->Release();
+      hold.lock();
+      busyCookie_ = 0;
+      hold.unlock();
+    }
+    for (auto& value : args) VariantClear(&value);
+    hold.lock();
+  }
+  hold.unlock();
+  CoUninitialize();
+}
+
+}  // namespace engine

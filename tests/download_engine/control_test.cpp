@@ -1,0 +1,258 @@
+// What the page does to tasks: stop and resume from the partial file, cancel,
+// delete with or without the file, queue order, import, and the queries.
+#include <algorithm>
+
+#include "tests/download_engine/engine_fixture.h"
+
+namespace {
+
+class TaskControl : public EngineTest {
+ protected:
+  // Waits until the task has received at least the given bytes.
+  void WaitForBytes(const std::wstring& key, int64_t bytes) {
+    ASSERT_TRUE(events->WaitFor(
+        [&](const std::vector<EngineEvent>& seen) {
+          for (const auto& event : seen)
+            if (event.key == key && event.done >= bytes) return true;
+          return false;
+        },
+        15000))
+        << "the task never got " << bytes << " bytes";
+  }
+  void Stop(const std::wstring& key) {
+    Bstr k(key);
+    ASSERT_EQ(S_OK, download->StopDownload(k));
+  }
+  // The last event of the task once its transfer has ended (no connection left open).
+  EngineEvent Settled(const std::wstring& key, uint8_t state) {
+    EngineEvent last;
+    events->WaitFor(
+        [&](const std::vector<EngineEvent>& seen) {
+          for (auto event = seen.rbegin(); event != seen.rend(); ++event) {
+            if (event->key != key) continue;
+            if (event->state == state && event->connections == 0) {
+              last = *event;
+              return true;
+            }
+            return false;
+          }
+          return false;
+        },
+        10000);
+    return last;
+  }
+};
+
+TEST_F(TaskControl, StopKeepsThePartialFileAndCreatingAgainResumesFromIt) {
+  const uint64_t size = 1200000;
+  std::wstring url = Server().DataUrl(size, 21, L"resume", L"rate=800000&paced=1");
+  Create(url, L"resume.bin");
+  WaitForBytes(url, 300000);
+  Stop(url);
+  EngineEvent stopped = Settled(url, 3);
+  ASSERT_EQ(url, stopped.key) << "no stopped event with the transfer ended";
+  ASSERT_GT(stopped.done, 0);
+  ASSERT_LT(stopped.done, static_cast<int64_t>(size));
+  std::string partial = ReadBytes(Downloads(L"resume.bin.part"));
+  ASSERT_GE(partial.size(), static_cast<size_t>(stopped.done));
+  EXPECT_EQ(LoopbackServer::Content(stopped.done, 21), partial.substr(0, static_cast<size_t>(stopped.done)));
+  EXPECT_EQ(0, DownloadingCount());
+
+  Create(url, L"ignored-on-resume.bin");
+  ExpectDownloaded(url, L"resume.bin", size, 21);
+  std::string ranges = Server().Stats(L"resume")["ranges"];
+  EXPECT_NE(std::string::npos, ranges.find("," + std::to_string(stopped.done) + "-"))
+      << "the second request continues at byte " << stopped.done << ": " << ranges;
+}
+
+TEST_F(TaskControl, AServerThatIgnoresRangesMakesTheResumeStartFromZero) {
+  const uint64_t size = 900000;
+  std::wstring url = Server().DataUrl(size, 22, L"norange", L"ranges=0&rate=800000&paced=1");
+  Create(url, L"norange.bin");
+  WaitForBytes(url, 200000);
+  Stop(url);
+  ASSERT_EQ(url, Settled(url, 3).key);
+  Create(url);
+  ExpectDownloaded(url, L"norange.bin", size, 22);
+}
+
+TEST_F(TaskControl, CancelRemovesThePartialFileAndTheTaskStartsOverWhenCreatedAgain) {
+  std::wstring url = Server().DataUrl(1000000, 23, L"cancel", L"rate=800000&paced=1");
+  Create(url, L"cancel.bin");
+  WaitForBytes(url, 200000);
+  Bstr key(url);
+  ASSERT_EQ(S_OK, download->CancelDownload(key));
+  EngineEvent cancelled = Settled(url, 7);
+  ASSERT_EQ(url, cancelled.key);
+  EXPECT_EQ(0, cancelled.done);
+  EXPECT_FALSE(Exists(Downloads(L"cancel.bin.part")));
+  EXPECT_FALSE(Exists(Downloads(L"cancel.bin")));
+  ASSERT_EQ(std::vector<std::wstring>{url}, WorkKeys()) << "a cancelled task stays listed";
+
+  Create(url, L"cancel.bin");
+  ExpectDownloaded(url, L"cancel.bin", 1000000, 23);
+  EXPECT_EQ("none,none", Server().Stats(L"cancel")["ranges"]) << "both runs start at byte 0";
+}
+
+TEST_F(TaskControl, DeleteTakesTheTaskOffTheListAndItsFlagDecidesAboutTheFile) {
+  std::wstring keep = Server().DataUrl(2000000, 24, L"delete", L"rate=300000");
+  std::wstring drop = Server().DataUrl(2000001, 25, L"delete", L"rate=300000");
+  Create(keep, L"keep.bin");
+  Create(drop, L"drop.bin");
+  WaitForBytes(keep, 100000);
+  WaitForBytes(drop, 100000);
+  Bstr keepKey(keep), dropKey(drop), none(L"");
+  ASSERT_EQ(S_OK, download->DeleteDownload(keepKey, 0));
+  ASSERT_EQ(S_OK, download->DeleteDownload2(keepKey, none, 0));
+  ASSERT_EQ(S_OK, download->DeleteDownload(dropKey, 1));
+  ASSERT_EQ(S_OK, download->DeleteDownload2(dropKey, none, 1));
+  for (const auto& key : {keep, drop}) {
+    EngineEvent removed = events->WaitForFinish(key, 5000);
+    EXPECT_EQ(8, removed.state) << "removed";
+    EXPECT_EQ(0, removed.complete);
+  }
+  EXPECT_TRUE(WorkKeys().empty());
+  EXPECT_TRUE(FinishedTexts().empty()) << "a removed task is never archived";
+  EXPECT_TRUE(events->WaitFor([&](const std::vector<EngineEvent>&) { return !Exists(Downloads(L"drop.bin.part")); },
+                              5000))
+      << "the partial file of a task deleted with its file stays";
+  EXPECT_TRUE(Exists(Downloads(L"keep.bin.part")));
+  // Deleting what is not there is no error: the page may be behind the engine.
+  ASSERT_EQ(S_OK, download->DeleteDownload(dropKey, 1));
+}
+
+TEST_F(TaskControl, DeletingAFinishedTaskRemovesItsEntryAndWithTheFlagItsFile) {
+  std::wstring first = Server().DataUrl(3000, 26, L"finished");
+  std::wstring second = Server().DataUrl(3001, 27, L"finished");
+  Create(first, L"first.bin");
+  Create(second, L"second.bin");
+  ExpectDownloaded(first, L"first.bin", 3000, 26);
+  ExpectDownloaded(second, L"second.bin", 3001, 27);
+  ASSERT_EQ(2u, FinishedTexts().size());
+  Bstr firstKey(first), secondKey(second), none(L""), otherPath(Downloads(L"elsewhere.bin")),
+      secondPath(Downloads(L"second.bin"));
+  ASSERT_EQ(S_OK, download->DeleteDownload(firstKey, 1));
+  ASSERT_EQ(S_OK, download->DeleteDownload2(firstKey, none, 1));
+  ASSERT_EQ(S_OK, download->DeleteDownload2(secondKey, otherPath, 1)) << "another path names no entry";
+  ASSERT_EQ(1u, FinishedTexts().size());
+  ASSERT_EQ(S_OK, download->DeleteDownload2(secondKey, secondPath, 0));
+  EXPECT_TRUE(FinishedTexts().empty());
+  EXPECT_FALSE(Exists(Downloads(L"first.bin")));
+  EXPECT_TRUE(Exists(Downloads(L"second.bin"))) << "without the flag the file stays";
+}
+
+TEST_F(TaskControl, MoveChangesTheQueueOrderAndSoWhichTaskStartsNext) {
+  ASSERT_EQ(S_OK, config->SetMaxDownloadCount(1));
+  std::wstring running = Server().DataUrl(400000, 28, L"order", L"rate=1000000");
+  std::wstring a = Server().DataUrl(1000, 29, L"order");
+  std::wstring b = Server().DataUrl(1001, 30, L"order");
+  std::wstring c = Server().DataUrl(1002, 31, L"order");
+  Create(running, L"running.bin");
+  EXPECT_EQ(0, Create(a, L"a.bin")) << "no free slot: queued";
+  Create(b, L"b.bin");
+  Create(c, L"c.bin");
+  ASSERT_EQ((std::vector<std::wstring>{running, a, b, c}), WorkKeys());
+  Bstr key(c);
+  ASSERT_EQ(S_OK, download->Move(key, 1));
+  ASSERT_EQ((std::vector<std::wstring>{running, c, a, b}), WorkKeys());
+  EngineEvent moved;
+  for (const auto& event : events->EventsFor(c))
+    if (event.kind == 0) moved = event;
+  EXPECT_EQ(1u, moved.queuePosition) << "a silent record update tells the new position";
+  ASSERT_EQ(S_OK, download->Move(key, 255)) << "past the end: last";
+  ASSERT_EQ((std::vector<std::wstring>{running, a, b, c}), WorkKeys());
+  ASSERT_EQ(S_OK, download->Move(key, 1));
+
+  for (const auto& k : {running, c, a, b}) ASSERT_EQ(k, events->WaitForFinish(k, 15000).key);
+  std::vector<std::wstring> order;
+  for (const auto& event : events->Events())
+    if (event.kind == 3 && event.state == 1) order.push_back(event.key);
+  EXPECT_EQ((std::vector<std::wstring>{running, c, a, b}), order) << "the order the tasks started in";
+}
+
+TEST_F(TaskControl, ImportAddsStoppedTasksWhileAutoStartIsOffAndRejectsAMalformedText) {
+  std::wstring a = Server().DataUrl(2000, 32, L"import-a");
+  std::wstring b = Server().DataUrl(2001, 33, L"import-b");
+  Bstr text(a + L"|" + Downloads() + L"|a.bin\r\n\r\n" + b + L"|" + Downloads() + L"|b.bin|http://pages.example/|2\n");
+  ASSERT_EQ(S_OK, download->ImportTask(text));
+  ASSERT_EQ((std::vector<std::wstring>{a, b}), WorkKeys());
+  EXPECT_EQ(3, events->WaitForState(a, 3, 2000).state);
+  EXPECT_EQ(3, events->WaitForState(b, 3, 2000).state);
+  EXPECT_EQ(0, DownloadingCount());
+
+  Bstr broken(L"just-one-field\n");
+  EXPECT_EQ(E_INVALIDARG, download->ImportTask(broken));
+  EXPECT_EQ(2u, WorkKeys().size()) << "a rejected import adds nothing";
+
+  Create(a);
+  Create(b);
+  ExpectDownloaded(a, L"a.bin", 2000, 32);
+  ExpectDownloaded(b, L"b.bin", 2001, 33);
+  EXPECT_EQ("", Server().Stats(L"import-a")["referer"]);
+  EXPECT_EQ("http://pages.example/", Server().Stats(L"import-b")["referer"]);
+}
+
+TEST_F(TaskControl, QueriesDescribeARunningTaskAndUnknownKeysAnswerEmpty) {
+  const uint64_t size = 3 * 1024 * 1024;
+  std::wstring url = Server().DataUrl(size, 34, L"query", L"rate=1500000");
+  Create(url, L"query.bin");
+  WaitForBytes(url, 1200000);
+  Bstr key(url);
+  long resourceSize = 0;
+  ASSERT_EQ(S_OK, download->GetResourceSize(key, &resourceSize));
+  EXPECT_EQ(static_cast<long>(size), resourceSize);
+  BSTR blocks = nullptr;
+  long count = 0;
+  ASSERT_EQ(S_OK, download->GetBlockStatusList(key, &blocks, &count));
+  std::wstring map = TakeBstr(blocks);
+  EXPECT_EQ(3, count) << "one block per MiB";
+  EXPECT_EQ(3u, map.size());
+  EXPECT_EQ(std::wstring::npos, map.find_first_not_of(L"012")) << std::string(map.begin(), map.end());
+  long speed = 0, running = 0;
+  EXPECT_TRUE(events->WaitFor(
+      [&](const std::vector<EngineEvent>&) {
+        download->GetTotalDownloadSpeed(&speed);
+        return speed > 0;
+      },
+      3000));
+  EXPECT_GT(speed, 300000) << "bytes per second at a pace of 1.5 MB/s";
+  ASSERT_EQ(S_OK, download->GetDownloadingCount(&running));
+  EXPECT_EQ(1, running);
+
+  BSTR text1 = nullptr, text2 = nullptr, text3 = nullptr, text4 = nullptr;
+  BYTE state = 0xFF;
+  LONGLONG total = 0, done = 0;
+  ULONG taskSpeed = 0;
+  ASSERT_EQ(S_OK, download->QueryTaskInfo(key, &text1, &text2, &text3, &state, &total, &done, &taskSpeed, &text4));
+  EXPECT_EQ(url, TakeBstr(text1));
+  EXPECT_EQ(Downloads(), TakeBstr(text2));
+  EXPECT_EQ(L"query.bin", TakeBstr(text3));
+  EXPECT_EQ(L"", TakeBstr(text4));
+  EXPECT_EQ(2, state);
+  EXPECT_EQ(static_cast<LONGLONG>(size), total);
+  EXPECT_GT(done, 0);
+
+  Bstr unknown(L"http://127.0.0.1:1/never-created");
+  state = 0xFF;
+  text1 = text2 = text3 = text4 = nullptr;
+  ASSERT_EQ(S_OK, download->QueryTaskInfo(unknown, &text1, &text2, &text3, &state, &total, &done, &taskSpeed, &text4));
+  EXPECT_EQ(0xFF, state) << "an unknown task leaves the state as preset";
+  EXPECT_EQ(nullptr, text1);
+  ASSERT_EQ(S_OK, download->GetResourceSize(unknown, &resourceSize));
+  EXPECT_EQ(-1, resourceSize);
+  blocks = nullptr;
+  ASSERT_EQ(S_OK, download->GetBlockStatusList(unknown, &blocks, &count));
+  EXPECT_EQ(L"", TakeBstr(blocks));
+  EXPECT_EQ(0, count);
+  EXPECT_EQ(S_OK, download->StopDownload(unknown));
+  EXPECT_EQ(S_OK, download->CancelDownload(unknown));
+  EXPECT_EQ(S_OK, download->Move(unknown, 0));
+
+  // Deleted with its file while running, then the engine shuts down at once:
+  // the delete still happens once the transfer has let go of the file.
+  ASSERT_EQ(S_OK, download->DeleteDownload(key, 1));
+  StopEngine();
+  EXPECT_FALSE(Exists(Downloads(L"query.bin.part")));
+}
+
+}  // namespace
