@@ -1,12 +1,13 @@
 #!/bin/bash
 # The test command: installs what is missing, builds both targets and passes
-# every test (the 32-bit module's static checks included). Run as root.
+# every test: the 32-bit module's static checks, the x86_64 tests under wine64
+# and the i686 tests inside an emulated 32-bit PC (built on first use). Run as root.
 source "$(dirname "$0")/common.sh"
 
 ensure_packages
 build_all
+ensure_vm32_image
 ensure_prefix
 start_wineserver
 say "running the tests"
-cd "$BUILD/x86_64"
-ctest --output-on-failure -j2 "$@"
+run_ctest -j2 "$@"

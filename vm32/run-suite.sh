@@ -3,7 +3,8 @@
 # The 32-bit stage: boots the guest once, runs every i686 test program there
 # (the list CMake wrote into I686_BUILD/vm32/test-programs.txt) and reports the
 # results; with X86_64_BUILD, compares the tests that ran with its CTest list.
-# Exits 0 when everything passed. VM32_KEEP=1 keeps the run's folder.
+# Exits 0 when everything passed. VM32_KEEP=1 keeps the run's folder;
+# VM32_REPORT=FILE keeps a passing run's report there.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 [ $# -ge 2 ] || { echo "usage: $0 IMAGE_DIR I686_BUILD [X86_64_BUILD]" >&2; exit 2; }
@@ -61,8 +62,13 @@ if [ -n "$x86_64" ]; then
   fi
 fi
 /usr/bin/python3 "$here/report.py" --results "$work/result/out" --programs "$programs" \
-  --boot-seconds "$boot_seconds" "${compare[@]}"
-rc=$?
+  --boot-seconds "$boot_seconds" "${compare[@]}" | tee "$work/report.txt"
+rc=${PIPESTATUS[0]}
 [ "$boot_rc" = 0 ] || rc=1
-echo "vm32: the stage took $(( $(date +%s) - started )) s"
+echo "vm32: the stage took $(( $(date +%s) - started )) s" | tee -a "$work/report.txt"
+# A passing run's report is kept for the test command to show (CTest hides the
+# output of passing tests); a failing one is shown by CTest itself.
+if [ -n "${VM32_REPORT:-}" ] && [ "$rc" = 0 ]; then
+  mkdir -p "$(dirname "$VM32_REPORT")" && cp "$work/report.txt" "$VM32_REPORT"
+fi
 exit "$rc"
