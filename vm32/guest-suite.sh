@@ -6,7 +6,8 @@
 # results (a crash, a hang) has every test run on its own, so that one broken
 # test neither hides the others nor leaves open whether it fails by itself.
 set -u
-export WINEPREFIX=/root/.wine WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# The same environment as the x86_64 runner (tests/run-under-wine.sh.in), but win32.
+export WINEPREFIX=/root/.wine WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" OANOCACHE=1
 limit=$(cat /xfer/program-timeout)
 alone_limit=120
 max_alone=40
