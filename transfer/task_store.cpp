@@ -1,0 +1,41 @@
+// The task store of an instance: records by key, keys in the order first stored.
+#include <algorithm>
+
+#include "transfer/critical_section.h"
+#include "transfer/halvo_plugin.h"
+#include "transfer/message_format.h"
+#include "transfer/page_channel.h"
+
+bool HalvoPlugin::StoreTask(const _TaskParam& record) {
+  CriticalSectionLock guard(lock);
+  auto inserted = taskParams.insert({record.key, record});
+  if (!inserted.second) {
+    // A known key: the record is replaced and the key keeps its place, so a task
+    // is listed once however many progress events it had.
+    inserted.first->second = record;
+    return false;
+  }
+  taskKeys.push_back(record.key);
+  return true;
+}
+
+void HalvoPlugin::RemoveTask(const std::wstring& key) {
+  CriticalSectionLock guard(lock);
+  taskParams.erase(key);
+  auto found = std::find(taskKeys.begin(), taskKeys.end(), key);
+  if (found != taskKeys.end()) taskKeys.erase(found);
+}
+
+void HalvoPlugin::DeliverTaskRecords(NPObject* callback) {
+  if (callback == nullptr) return;
+  CriticalSectionLock guard(lock);
+  // The length is read again at every position: a page function that stores a
+  // task from inside the walk (same thread, re-entrant lock) extends it.
+  for (std::size_t i = 0; i < taskKeys.size(); ++i) {
+    auto found = taskParams.find(taskKeys[i]);
+    if (found == taskParams.end()) continue;
+    // Copied out: the page function may change the store under the walk.
+    std::string text = EscapeForScript(FormatTaskRecordText(found->second));
+    CallPageCallback(npp, callback, text);
+  }
+}
