@@ -38,7 +38,7 @@ mkdir -p "$work/job"
 cp -r "$bin" "$work/job/bin"
 cp "$programs" "$work/job/programs"
 cp "$here/guest-suite.sh" "$work/job/suite.sh"
-echo "${VM32_PROGRAM_TIMEOUT:-600}" >"$work/job/program-timeout"
+echo "${VM32_PROGRAM_TIMEOUT:-300}" >"$work/job/program-timeout"
 echo 'exec bash /xfer/suite.sh' >"$work/job/job"
 
 echo "vm32: booting the 32-bit guest for $(wc -l <"$programs") test programs"
