@@ -12,7 +12,8 @@ say() { printf '==> %s\n' "$*"; }
 # Installs the Debian packages that are missing (as root; a fresh machine has none of them).
 ensure_packages() {
   local wanted=(cmake ninja-build g++-mingw-w64-i686 g++-mingw-w64-x86-64 googletest wine wine64 python3
-                python3-pefile binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 chromium openssl "$@")
+                python3-pefile binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 chromium openssl
+                qemu-system-x86 debootstrap e2fsprogs "$@")
   # Node.js for the browser bridge: Debian's, unless a node with npm is there already
   # (another vendor's nodejs bundles npm, and Debian's npm would fight it).
   if ! command -v node >/dev/null 2>&1 || ! command -v npm >/dev/null 2>&1; then
@@ -79,4 +80,27 @@ ensure_bridge_packages() {
     say "installing the bridge's npm packages"
     (cd "$bridge" && npm ci --no-audit --no-fund --loglevel=error >/dev/null)
   fi
+}
+
+# The emulated 32-bit PC that runs the i686 tests: built once into build/vm32
+# and rebuilt only when its recipe (vm32/image/) changes.
+ensure_vm32_image() {
+  "$ROOT/vm32/ensure-image.sh" "$BUILD/vm32"
+}
+
+# Runs CTest in the x86_64 tree with the given arguments. The 32-bit stage's
+# report (per-program counts, the comparison with the x86_64 list) is printed
+# just before CTest's summary, so the output still ends with that summary.
+run_ctest() {
+  local report=$BUILD/x86_64/vm32/report.txt line shown=0
+  rm -f "$report"
+  cd "$BUILD/x86_64"
+  ctest --output-on-failure "$@" 2>&1 | while IFS= read -r line; do
+    if [ $shown = 0 ] && [[ $line =~ ^[0-9]+%\ tests\ passed ]]; then
+      shown=1
+      if [ -f "$report" ]; then echo; cat "$report"; echo; fi
+    fi
+    printf '%s\n' "$line"
+  done
+  return "${PIPESTATUS[0]}"
 }

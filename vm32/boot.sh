@@ -1,0 +1,65 @@
+#!/bin/bash
+# boot.sh IMAGE_DIR JOB_DIR OUT_DIR [--persist]
+# Boots the emulated 32-bit PC once: JOB_DIR becomes its second disk, the guest
+# runs JOB_DIR/job there and powers off; then job.rc, job.log, the guest's out/
+# folder and the serial console are copied into OUT_DIR. The root disk is used
+# read-only (changes go to a discarded overlay) unless --persist is given.
+# Exits with the job's exit code, or 200 when the guest ran no job to its end.
+# VM32_TIMEOUT: seconds before the PC is switched off (default 1800).
+set -u
+[ $# -ge 3 ] || { echo "usage: $0 IMAGE_DIR JOB_DIR OUT_DIR [--persist]" >&2; exit 2; }
+image=$(readlink -f "$1") job=$(readlink -f "$2") out=$3 persist=${4:-}
+mkdir -p "$out" && out=$(readlink -f "$out")
+for f in vmlinuz initrd.img vm32.img; do
+  [ -f "$image/$f" ] || { echo "vm32: $image/$f is missing" >&2; exit 200; }
+done
+
+xfer=$out/xfer.img
+qemu=
+finish() {
+  # qemu is never left running, whatever ended this script.
+  if [ -n "$qemu" ]; then kill "$qemu" 2>/dev/null; wait "$qemu" 2>/dev/null; fi
+  rm -f "$xfer"
+}
+trap finish EXIT
+trap 'exit 143' INT TERM HUP
+
+# Files go in and out through an ext4 disk built from a folder: no loop mount.
+size=$(( $(du -sm "$job" | cut -f1) * 2 + 64 ))
+mke2fs -q -F -t ext4 -d "$job" "$xfer" "${size}M" >"$out/mke2fs.log" 2>&1 || {
+  echo "vm32: cannot make the transfer disk:" >&2; cat "$out/mke2fs.log" >&2; exit 200; }
+
+if [ "$persist" = --persist ]; then
+  root="file=$image/vm32.img,format=raw,if=virtio,cache=unsafe"
+else
+  root="file=$image/vm32.img,format=raw,if=virtio,snapshot=on"
+fi
+# -cpu max,-smap: with SMAP every Wine process dies under this QEMU. The
+# snapshot overlay is a temporary file: keep it in OUT_DIR, not in /var/tmp.
+TMPDIR=$out timeout --foreground -k 10 "${VM32_TIMEOUT:-1800}" qemu-system-i386 \
+  -machine pc -accel tcg,thread=multi -cpu max,-smap -m 2048 -smp 2 \
+  -display none -vga none -monitor none -serial stdio -no-reboot -net none \
+  -kernel "$image/vmlinuz" -initrd "$image/initrd.img" \
+  -append "console=ttyS0 quiet loglevel=3 mitigations=off panic=1 init=/vm32-init.sh" \
+  -drive "$root" -drive "file=$xfer,format=raw,if=virtio,cache=unsafe" \
+  </dev/null >"$out/console.log" 2>&1 &
+qemu=$!
+wait "$qemu"
+qemu_rc=$?
+qemu=
+
+rm -rf "$out/out" "$out/job.rc" "$out/job.log"
+debugfs -R "dump /job.rc $out/job.rc" "$xfer" >/dev/null 2>&1
+debugfs -R "dump /job.log $out/job.log" "$xfer" >/dev/null 2>&1
+debugfs -R "rdump /out $out" "$xfer" >/dev/null 2>&1
+if [ ! -s "$out/job.rc" ]; then
+  if [ "$qemu_rc" = 124 ] || [ "$qemu_rc" = 137 ]; then
+    echo "vm32: the guest did not finish within ${VM32_TIMEOUT:-1800} s and was switched off" >&2
+  else
+    echo "vm32: the guest ran no job to its end (qemu exit code $qemu_rc)" >&2
+  fi
+  echo "vm32: last lines of its console:" >&2
+  tail -n 40 "$out/console.log" >&2
+  exit 200
+fi
+exit "$(cat "$out/job.rc")"

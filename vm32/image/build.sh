@@ -1,0 +1,119 @@
+#!/bin/bash
+# build.sh OUTDIR -- builds the emulated 32-bit PC from Debian's packages:
+# OUTDIR/vmlinuz, OUTDIR/initrd.img and OUTDIR/vm32.img (Debian 12 i386 with
+# wine32 and a ready win32 Wine prefix using the null display driver).
+# Needs root, apt's Debian mirror, qemu-system-x86, debootstrap, e2fsprogs, python3.
+# The host never runs i386 code: the second debootstrap stage and the prefix are
+# made inside the guest. About 8 minutes; the image is about 1.5 GB.
+set -eu
+here=$(cd "$(dirname "$0")" && pwd)
+out=$(readlink -f "${1:?usage: build.sh OUTDIR}")
+mkdir -p "$out"
+say() { printf 'vm32: %s\n' "$*"; }
+
+# The mirror apt already uses (deb822 sources first, then the classic list).
+mirror=${MIRROR:-$(sed -n 's/^URIs: *\([^ ]*\).*/\1/p' /etc/apt/sources.list.d/*.sources 2>/dev/null |
+                   grep -v security | head -n 1)}
+[ -n "$mirror" ] || mirror=$(awk '$1 == "deb" && $2 !~ /security/ {print $2; exit}' /etc/apt/sources.list 2>/dev/null)
+[ -n "$mirror" ] || { echo "vm32: no Debian mirror in apt's sources" >&2; exit 1; }
+
+# The guest's kernel and busybox come from the i386 archive, so apt must know
+# that architecture (it only adds package lists; nothing i386 is installed).
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  say "adding the i386 architecture to apt's package lists"
+  dpkg --add-architecture i386
+  apt-get -o DPkg::Lock::Timeout=900 update -qq
+elif ! apt-cache show linux-image-686:i386 >/dev/null 2>&1; then
+  apt-get -o DPkg::Lock::Timeout=900 update -qq
+fi
+
+work=$out/work
+rm -rf "$work"
+mkdir -p "$work"
+cd "$work"
+started=$(date +%s)
+
+say "first debootstrap stage (i386, minbase with wine32)"
+debootstrap --foreign --arch=i386 --variant=minbase --include=wine32,wine bookworm root "$mirror" \
+  >debootstrap.log 2>&1 || { tail -n 30 debootstrap.log >&2; exit 1; }
+rm root/proc && mkdir -m 555 root/proc        # debootstrap leaves a proc -> /proc link
+
+say "kernel and initramfs"
+kernel_package=$(apt-cache depends linux-image-686:i386 | awk '/Depends: linux-image-[0-9]/ {print $2; exit}')
+[ -n "$kernel_package" ] || { echo "vm32: no i386 kernel package found" >&2; exit 1; }
+apt-get download "$kernel_package" busybox-static:i386 >download.log 2>&1 || { cat download.log >&2; exit 1; }
+mkdir kernel busybox
+dpkg-deb -x linux-image-*.deb kernel
+dpkg-deb -x busybox-static*.deb busybox
+version=$(ls kernel/lib/modules)
+cp "kernel/boot/vmlinuz-$version" vmlinuz
+
+# virtio_blk and ext4 are modules: put them and what they depend on into the initramfs.
+find kernel/lib/modules -name '*.ko' >modules.txt
+with_dependencies() {
+  local file depends name
+  file=$(grep "/$1.ko$" modules.txt | head -n 1)
+  [ -n "$file" ] || file=$(grep "/${1//_/-}.ko$" modules.txt | head -n 1)
+  [ -n "$file" ] || { echo "vm32: kernel module $1 not found" >&2; return 1; }
+  depends=$(grep -a -o 'depends=[a-z0-9_,-]*' "$file" | head -n 1 | cut -d= -f2)
+  for name in ${depends//,/ }; do with_dependencies "$name"; done
+  echo "$file"
+}
+mkdir -p initramfs/{bin,dev,proc,sys,newroot,lib/modules}
+cp busybox/bin/busybox initramfs/bin/
+for m in crc32c_generic virtio_pci virtio_blk ext4; do with_dependencies "$m"; done | awk '!seen[$0]++' >load-order.txt
+while read -r file; do
+  cp "$file" initramfs/lib/modules/
+  basename "$file" >>initramfs/modlist
+done <load-order.txt
+install -m 755 "$here/initramfs-init" initramfs/init
+/usr/bin/python3 "$here/cpio.py" initramfs | gzip -1 >initrd.img
+
+install -m 755 "$here/pid1.sh" root/vm32-init.sh
+mke2fs -q -t ext4 -L vm32root -d root vm32.img 4G
+rm -rf root kernel busybox initramfs ./*.deb
+say "host part took $(( $(date +%s) - started )) s"
+
+boot() { # boot NAME: runs NAME/job in the guest, keeping its changes to the root disk
+  local t=$(date +%s) rc=0
+  "$here/../boot.sh" "$work" "$1" "$work/$1.result" --persist || rc=$?
+  if [ "$rc" != 0 ]; then
+    echo "vm32: guest step $1 failed (exit code $rc):" >&2
+    tail -n 40 "$work/$1.result/job.log" >&2 2>/dev/null || true
+    exit 1
+  fi
+  say "guest step $1 took $(( $(date +%s) - t )) s"
+}
+
+# Second stage inside the guest (INITRD=No: the initramfs is our own).
+mkdir second-stage
+cat >second-stage/job <<'JOB'
+export INITRD=No DEBIAN_FRONTEND=noninteractive
+/debootstrap/debootstrap --second-stage || { cat /debootstrap/debootstrap.log 2>/dev/null | tail -n 30; exit 1; }
+ldconfig
+apt-get clean
+rm -rf /var/lib/apt/lists/* /usr/share/doc/* /usr/share/man/*
+JOB
+VM32_TIMEOUT=2400 boot second-stage
+
+# The win32 prefix, baked once. The null display driver lets test programs make
+# windows without X; the desktop process picks its driver when it starts, so
+# the server is stopped after the setting and every later boot starts afresh.
+mkdir prefix
+cat >prefix/job <<'JOB'
+export WINEPREFIX=/root/.wine WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+wineboot -i || exit 1
+wineserver -w
+wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f || exit 1
+wineserver -k
+wineserver -w
+grep -q '^#arch=win32' /root/.wine/system.reg || { echo "the prefix is not win32"; exit 1; }
+grep -q '"Graphics"="null"' /root/.wine/user.reg || { echo "the null display driver is not set"; exit 1; }
+du -sh /root/.wine
+JOB
+VM32_TIMEOUT=1200 boot prefix
+
+mv -f vmlinuz initrd.img vm32.img "$out/"
+cd "$out"
+rm -rf "$work"
+say "image ready in $(( $(date +%s) - started )) s: $out/vm32.img"
