@@ -13,7 +13,7 @@ say() { printf '==> %s\n' "$*"; }
 ensure_packages() {
   local wanted=(cmake ninja-build g++-mingw-w64-i686 g++-mingw-w64-x86-64 googletest wine wine64 python3
                 python3-pefile binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 chromium openssl
-                qemu-system-x86 debootstrap e2fsprogs "$@")
+                qemu-system-x86 debootstrap e2fsprogs nsis "$@")
   # Node.js for the browser bridge: Debian's, unless a node with npm is there already
   # (another vendor's nodejs bundles npm, and Debian's npm would fight it).
   if ! command -v node >/dev/null 2>&1 || ! command -v npm >/dev/null 2>&1; then

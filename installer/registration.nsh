@@ -1,0 +1,131 @@
+; Where the plug-in and the engine are registered, under HKLM or HKCU as the
+; install mode chose (SHCTX follows SetShellVarContext), always in the 32-bit
+; view (.onInit sets it): the plug-in key browsers scan, the engine's COM
+; classes, and the entry in the system's list of programs.
+
+Function WritePluginKey
+  WriteRegStr SHCTX "${PLUGIN_KEY}" "Path" "$INSTDIR\halvo_plugin.dll"
+  WriteRegStr SHCTX "${PLUGIN_KEY}" "Description" "${PRODUCT_NAME}"
+  WriteRegStr SHCTX "${PLUGIN_KEY}" "ProductName" "${PRODUCT_NAME}"
+  WriteRegStr SHCTX "${PLUGIN_KEY}" "Vendor" "${PUBLISHER}"
+  WriteRegStr SHCTX "${PLUGIN_KEY}" "Version" "${VERSION}"
+  WriteRegStr SHCTX "${PLUGIN_KEY}\MimeTypes\${MIME_TYPE}" "Description" "${PRODUCT_NAME}"
+FunctionEnd
+
+!macro WriteEngineClass CLSID PROGID DESCRIPTION
+  WriteRegStr SHCTX "Software\Classes\CLSID\${CLSID}" "" "${DESCRIPTION}"
+  WriteRegStr SHCTX "Software\Classes\CLSID\${CLSID}\InprocServer32" "" "$INSTDIR\halvo_engine.dll"
+  ; Without it a second single-threaded apartment would deadlock on the objects.
+  WriteRegStr SHCTX "Software\Classes\CLSID\${CLSID}\InprocServer32" "ThreadingModel" "Apartment"
+  WriteRegStr SHCTX "Software\Classes\CLSID\${CLSID}\ProgID" "" "${PROGID}"
+  WriteRegStr SHCTX "Software\Classes\${PROGID}" "" "${DESCRIPTION}"
+  WriteRegStr SHCTX "Software\Classes\${PROGID}\CLSID" "" "${CLSID}"
+!macroend
+
+Function WriteEngineClasses
+  !insertmacro ForEachEngineClass WriteEngineClass
+FunctionEnd
+
+Function WriteUninstallEntry
+  Push $0
+  Push $1
+  Push $2
+  ${If} $InstallMode == AllUsers
+    StrCpy $0 "/ALLUSERS"
+  ${Else}
+    StrCpy $0 "/CURRENTUSER"
+  ${EndIf}
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT_NAME}"
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "Publisher" "${PUBLISHER}"
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\${UNINSTALLER}"
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\${UNINSTALLER}" $0'
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\${UNINSTALLER}" /S $0'
+  WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "VersionMajor" ${VERSION_MAJOR}
+  WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "VersionMinor" ${VERSION_MINOR}
+  WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "NoModify" 1
+  WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "NoRepair" 1
+  ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
+  WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "EstimatedSize" $0
+  Pop $2
+  Pop $1
+  Pop $0
+FunctionEnd
+
+; Each key goes only while it still names what this folder holds: a copy of
+; the engine registered from elsewhere since keeps its classes.
+!macro RemoveEngineClass CLSID PROGID DESCRIPTION
+  ReadRegStr $0 SHCTX "Software\Classes\CLSID\${CLSID}\InprocServer32" ""
+  ${If} $0 != ""
+    !insertmacro SamePath $1 "$0" "$INSTDIR\halvo_engine.dll"
+    ${If} $1 == 1
+      DeleteRegKey SHCTX "Software\Classes\CLSID\${CLSID}"
+    ${EndIf}
+  ${EndIf}
+  ReadRegStr $0 SHCTX "Software\Classes\${PROGID}\CLSID" ""
+  ReadRegStr $1 SHCTX "Software\Classes\CLSID\${CLSID}\InprocServer32" ""
+  ${If} $0 == "${CLSID}"
+  ${AndIf} $1 == ""
+    DeleteRegKey SHCTX "Software\Classes\${PROGID}"
+  ${EndIf}
+!macroend
+
+; Every plug-in key of ours whose module is in FOLDER, whatever version wrote it.
+!macro RemovePluginKeysFunction PREFIX
+Function ${PREFIX}RemovePluginKeys
+  Exch $0   ; the folder
+  Push $1
+  Push $2
+  Push $3
+  Push $4
+  StrLen $4 "${PLUGIN_ID},version="
+  StrCpy $1 0
+  ${Do}
+    EnumRegKey $2 SHCTX "Software\MozillaPlugins" $1
+    ${If} $2 == ""
+      ${Break}
+    ${EndIf}
+    IntOp $1 $1 + 1
+    StrCpy $3 $2 $4
+    ${If} $3 == "${PLUGIN_ID},version="
+      ReadRegStr $3 SHCTX "Software\MozillaPlugins\$2" "Path"
+      !insertmacro SamePath $3 "$3" "$0\halvo_plugin.dll"
+      ${If} $3 == 1
+        DeleteRegKey SHCTX "Software\MozillaPlugins\$2"
+        ; The keys after it moved up by one.
+        IntOp $1 $1 - 1
+      ${EndIf}
+    ${EndIf}
+  ${Loop}
+  DeleteRegKey /ifempty SHCTX "Software\MozillaPlugins"
+  Pop $4
+  Pop $3
+  Pop $2
+  Pop $1
+  Pop $0
+FunctionEnd
+!macroend
+!insertmacro RemovePluginKeysFunction ""
+!insertmacro RemovePluginKeysFunction "un."
+
+!macro RemoveRegistrationFunction PREFIX
+Function ${PREFIX}RemoveRegistration
+  Push $0
+  Push $1
+  Push "$INSTDIR"
+  Call ${PREFIX}RemovePluginKeys
+  !insertmacro ForEachEngineClass RemoveEngineClass
+  ReadRegStr $0 SHCTX "${UNINSTALL_KEY}" "InstallLocation"
+  ${If} $0 != ""
+    !insertmacro SamePath $1 "$0" "$INSTDIR"
+    ${If} $1 == 1
+      DeleteRegKey SHCTX "${UNINSTALL_KEY}"
+    ${EndIf}
+  ${EndIf}
+  Pop $1
+  Pop $0
+FunctionEnd
+!macroend
+!insertmacro RemoveRegistrationFunction ""
+!insertmacro RemoveRegistrationFunction "un."
