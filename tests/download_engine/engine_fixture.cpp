@@ -11,7 +11,7 @@ class EngineEnvironment : public ::testing::Environment {
   void SetUp() override {
     registration = std::make_unique<EngineRegistration>();
     ASSERT_TRUE(registration->Registered()) << registration->Problem();
-    authority = std::make_unique<TrustedAuthority>(WindowsPathOf(HALVO_TEST_CERT_DIR "/ca.pem"));
+    authority = std::make_unique<TrustedAuthority>(WindowsPathOf(TestDataPath("certs/ca.pem")));
     ASSERT_TRUE(authority->Trusted()) << "the test certificate authority could not be trusted";
     server = std::make_unique<LoopbackServer>();
     ASSERT_TRUE(server->Running()) << server->Problem();

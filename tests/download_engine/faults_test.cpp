@@ -80,7 +80,8 @@ TEST_F(Faults, ANoServerAnUntrustedCertificateAndARedirectLoopFail) {
   Create(nobody, L"nobody.bin");
   Create(loop, L"loop.bin");
   Create(toFtp, L"ftp.bin");
-  EXPECT_TRUE(Mentions(ExpectFailed(untrusted).message, L"certificate"));
+  EngineEvent refused = ExpectFailed(untrusted);
+  EXPECT_TRUE(Mentions(refused.message, L"certificate")) << std::string(refused.message.begin(), refused.message.end());
   EXPECT_TRUE(Mentions(ExpectFailed(nobody).message, L"connect"));
   EXPECT_TRUE(Mentions(ExpectFailed(loop).message, L"redirects"));
   EXPECT_TRUE(Mentions(ExpectFailed(toFtp).message, L"ftp"));

@@ -7,9 +7,7 @@
 
 #include <sstream>
 
-#ifndef HALVO_LOOPBACK_SCRIPT
-#error "HALVO_LOOPBACK_SCRIPT names the server script (a Linux path)"
-#endif
+#include "tests/support/plugin_module.h"
 
 namespace {
 
@@ -56,6 +54,24 @@ std::string Fetch(unsigned short port, const std::wstring& path) {
 
 }  // namespace
 
+std::string TestDataPath(const std::string& name) {
+  // The Linux path of bin\testdata\<name>: the server is a Linux program.
+  std::wstring windows = ProgramFolder() + L"testdata\\" + Widen(name);
+  for (auto& c : windows)
+    if (c == L'/') c = L'\\';
+  using ToUnix = char* (CDECL*)(const WCHAR*);
+  auto toUnix = reinterpret_cast<ToUnix>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  if (toUnix) {
+    if (char* converted = toUnix(windows.c_str())) {
+      std::string result = converted;
+      HeapFree(GetProcessHeap(), 0, converted);
+      return result;
+    }
+  }
+  return std::string();
+}
+
 std::wstring WindowsPathOf(const std::string& unixPath) {
   using ToDos = WCHAR* (CDECL*)(const char*);
   auto toDos = reinterpret_cast<ToDos>(
@@ -82,9 +98,9 @@ void LoopbackServer::Start(const Options& options) {
   WSAStartup(MAKEWORD(2, 2), &data);
   std::string portFile = "/tmp/halvo-loopback-" + std::to_string(GetCurrentProcessId()) + "-" +
                          std::to_string(GetTickCount64()) + ".ports";
-  std::string command = "/usr/bin/python3 " HALVO_LOOPBACK_SCRIPT " --lease --port-file " + portFile;
+  std::string command = "/usr/bin/python3 " + TestDataPath("loopback_server.py") + " --lease --port-file " + portFile;
   if (options.https) {
-    std::string base = HALVO_TEST_CERT_DIR "/" + options.certificate;
+    std::string base = TestDataPath("certs/" + options.certificate);
     command += " --cert " + base + ".pem --key " + base + ".key";
   }
   if (!options.proxyAuth.empty()) command += " --proxy-auth " + options.proxyAuth;

@@ -55,3 +55,7 @@ class LoopbackServer {
 
 // A Linux path as this Windows program sees it (Z:\...).
 std::wstring WindowsPathOf(const std::string& unixPath);
+
+// The Linux path of a file the build put beside the test programs in
+// bin/testdata (the server script, the test certificates); "/" separates.
+std::string TestDataPath(const std::string& name);

@@ -34,7 +34,7 @@ cd "$work"
 started=$(date +%s)
 
 say "first debootstrap stage (i386, minbase with wine32)"
-debootstrap --foreign --arch=i386 --variant=minbase --include=wine32,wine bookworm root "$mirror" \
+debootstrap --foreign --arch=i386 --variant=minbase --include=wine32,wine,python3 bookworm root "$mirror" \
   >debootstrap.log 2>&1 || { tail -n 30 debootstrap.log >&2; exit 1; }
 rm root/proc && mkdir -m 555 root/proc        # debootstrap leaves a proc -> /proc link
 
