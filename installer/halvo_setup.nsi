@@ -98,6 +98,7 @@ Section "-${PRODUCT_NAME}" SecMain
   File "${BIN_DIR}\halvo_engine.dll"
   WriteUninstaller "$INSTDIR\${UNINSTALLER}"
 
+  Call NoteMissingParents
   ClearErrors
   Call WritePluginKey
   Call WriteEngineClasses

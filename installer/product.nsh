@@ -6,7 +6,8 @@
 ; Browsers find NPAPI modules under this key; the name carries the version.
 !define PLUGIN_ID "@halvo/transfer"
 !define PLUGIN_KEY "Software\MozillaPlugins\${PLUGIN_ID},version=${VERSION}"
-!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\HalvoTransferPlugin"
+!define UNINSTALL_PARENT "Software\Microsoft\Windows\CurrentVersion\Uninstall"
+!define UNINSTALL_KEY "${UNINSTALL_PARENT}\HalvoTransferPlugin"
 !define UNINSTALLER "uninstall.exe"
 ; Below Program Files or the user's local application-data folder; the
 ; engine keeps its data beside it, in Halvo\Engine of the user's folder.

@@ -3,6 +3,34 @@
 ; view (.onInit sets it): the plug-in key browsers scan, the engine's COM
 ; classes, and the entry in the system's list of programs.
 
+; The shared keys above ours that this install was the first to make (a
+; per-user install often is), as bits of the entry's "CreatedKeys" value: the
+; uninstaller removes exactly those, once nothing is left in them.
+!define CREATED_CLSID 1
+!define CREATED_CLASSES 2
+!define CREATED_PLUGINS 4
+!define CREATED_UNINSTALL 8
+Var CreatedKeys
+
+!macro NoteIfMissing KEY BIT
+  ClearErrors
+  EnumRegKey $0 SHCTX "${KEY}" 0
+  ${If} ${Errors}
+    IntOp $CreatedKeys $CreatedKeys | ${BIT}
+  ${EndIf}
+!macroend
+
+; Before anything is written.
+Function NoteMissingParents
+  Push $0
+  StrCpy $CreatedKeys 0
+  !insertmacro NoteIfMissing "Software\Classes\CLSID" ${CREATED_CLSID}
+  !insertmacro NoteIfMissing "Software\Classes" ${CREATED_CLASSES}
+  !insertmacro NoteIfMissing "Software\MozillaPlugins" ${CREATED_PLUGINS}
+  !insertmacro NoteIfMissing "${UNINSTALL_PARENT}" ${CREATED_UNINSTALL}
+  Pop $0
+FunctionEnd
+
 Function WritePluginKey
   WriteRegStr SHCTX "${PLUGIN_KEY}" "Path" "$INSTDIR\halvo_plugin.dll"
   WriteRegStr SHCTX "${PLUGIN_KEY}" "Description" "${PRODUCT_NAME}"
@@ -46,6 +74,7 @@ Function WriteUninstallEntry
   WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "VersionMinor" ${VERSION_MINOR}
   WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "NoRepair" 1
+  WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "CreatedKeys" $CreatedKeys
   ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
   WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "EstimatedSize" $0
   Pop $2
@@ -98,7 +127,6 @@ Function ${PREFIX}RemovePluginKeys
       ${EndIf}
     ${EndIf}
   ${Loop}
-  DeleteRegKey /ifempty SHCTX "Software\MozillaPlugins"
   Pop $4
   Pop $3
   Pop $2
@@ -109,10 +137,19 @@ FunctionEnd
 !insertmacro RemovePluginKeysFunction ""
 !insertmacro RemovePluginKeysFunction "un."
 
+!macro RemoveCreatedKey CREATED BIT KEY
+  IntOp $1 ${CREATED} & ${BIT}
+  ${If} $1 <> 0
+    DeleteRegKey /ifempty SHCTX "${KEY}"
+  ${EndIf}
+!macroend
+
 !macro RemoveRegistrationFunction PREFIX
 Function ${PREFIX}RemoveRegistration
   Push $0
   Push $1
+  Push $2
+  StrCpy $2 0
   Push "$INSTDIR"
   Call ${PREFIX}RemovePluginKeys
   !insertmacro ForEachEngineClass RemoveEngineClass
@@ -120,9 +157,16 @@ Function ${PREFIX}RemoveRegistration
   ${If} $0 != ""
     !insertmacro SamePath $1 "$0" "$INSTDIR"
     ${If} $1 == 1
+      ReadRegDWORD $2 SHCTX "${UNINSTALL_KEY}" "CreatedKeys"
       DeleteRegKey SHCTX "${UNINSTALL_KEY}"
     ${EndIf}
   ${EndIf}
+  ; Deepest first: CLSID empties Classes.
+  !insertmacro RemoveCreatedKey $2 ${CREATED_CLSID} "Software\Classes\CLSID"
+  !insertmacro RemoveCreatedKey $2 ${CREATED_CLASSES} "Software\Classes"
+  !insertmacro RemoveCreatedKey $2 ${CREATED_PLUGINS} "Software\MozillaPlugins"
+  !insertmacro RemoveCreatedKey $2 ${CREATED_UNINSTALL} "${UNINSTALL_PARENT}"
+  Pop $2
   Pop $1
   Pop $0
 FunctionEnd

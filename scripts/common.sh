@@ -88,17 +88,21 @@ ensure_vm32_image() {
   "$ROOT/vm32/ensure-image.sh" "$BUILD/vm32"
 }
 
-# Runs CTest in the x86_64 tree with the given arguments. The 32-bit stage's
-# report (per-program counts, the comparison with the x86_64 list) is printed
-# just before CTest's summary, so the output still ends with that summary.
+# Runs CTest in the x86_64 tree with the given arguments. The guest stages'
+# reports (the i686 suite's per-program counts and comparison with the x86_64
+# list, the installer's findings) are printed just before CTest's summary, so
+# the output still ends with that summary.
 run_ctest() {
-  local report=$BUILD/x86_64/vm32/report.txt line shown=0
-  rm -f "$report"
+  local reports=("$BUILD/x86_64/vm32/report.txt" "$BUILD/x86_64/vm32/installer-report.txt") line shown=0 report
+  rm -f "${reports[@]}"
   cd "$BUILD/x86_64"
   ctest --output-on-failure "$@" 2>&1 | while IFS= read -r line; do
     if [ $shown = 0 ] && [[ $line =~ ^[0-9]+%\ tests\ passed ]]; then
       shown=1
-      if [ -f "$report" ]; then echo; cat "$report"; echo; fi
+      for report in "${reports[@]}"; do
+        if [ -f "$report" ]; then echo; cat "$report"; fi
+      done
+      echo
     fi
     printf '%s\n' "$line"
   done

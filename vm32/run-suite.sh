@@ -38,6 +38,7 @@ mkdir -p "$work/job"
 cp -r "$bin" "$work/job/bin"
 cp "$programs" "$work/job/programs"
 cp "$here/guest-suite.sh" "$work/job/suite.sh"
+cp "$here/guest-setup.sh" "$work/job/setup.sh"
 echo "${VM32_PROGRAM_TIMEOUT:-300}" >"$work/job/program-timeout"
 echo 'exec bash /xfer/suite.sh' >"$work/job/job"
 

@@ -1,0 +1,153 @@
+#!/usr/bin/python3
+"""Before/after pictures of a Wine prefix for the installer tests.
+
+  snapshot.py take PREFIX OUT.json      the registry (system.reg, user.reg, as
+                                        wineserver last saved them: stop it
+                                        first) and the files below drive_c
+  snapshot.py diff BEFORE AFTER         prints what AFTER adds, removes and
+                                        changes, as 'reg' and 'file' lines
+
+Registry items are 'HKLM\\Key' (a key) and 'HKLM\\Key\\\\name=value' (one value;
+'@' is a key's default value); file items are 'C:\\path' (a folder) and
+'C:\\path=size:sha256' (a file). Key names are compared as Windows compares
+them, without regard to case. Wine's own scratch places (Temp folders, the
+Windows folder, logs) are left out: they change with every program run.
+"""
+
+import hashlib
+import json
+import os
+import re
+import sys
+
+HIVES = (("system.reg", "HKLM"), ("user.reg", "HKCU"))
+# Relative to drive_c, lower case.
+SKIPPED_FOLDERS = ("windows", "users/root/temp", "users/root/appdata/local/temp", "users/public/temp")
+
+
+def unescape(text):
+    """A string as Wine writes it: backslash escapes, \\x{hex} for other characters."""
+    out, i = [], 0
+    while i < len(text):
+        c = text[i]
+        if c != "\\" or i + 1 == len(text):
+            out.append(c)
+            i += 1
+            continue
+        n = text[i + 1]
+        if n == "x":
+            m = re.match(r"[0-9a-fA-F]{1,4}", text[i + 2:])
+            if m:
+                out.append(chr(int(m.group(0), 16)))
+                i += 2 + len(m.group(0))
+                continue
+        out.append({"n": "\n", "r": "\r", "t": "\t", "0": "\0"}.get(n, n))
+        i += 2
+    return "".join(out)
+
+
+def read_hive(path, root):
+    items = {}
+    key = None
+    pending = ""
+    with open(path, encoding="utf-8", errors="surrogateescape") as f:
+        for line in f:
+            line = line.rstrip("\n")
+            if pending:
+                line = pending + line.lstrip()
+                pending = ""
+            if line.endswith("\\") and key is not None and not line.startswith("["):
+                pending = line[:-1]
+                continue
+            if line.startswith("["):
+                end = line.rfind("]")
+                key = root + "\\" + unescape(line[1:end])
+                items[key.lower()] = key
+            elif key is None or not line or line.startswith("#") or line.startswith(";"):
+                continue
+            elif line.startswith("@="):
+                item = key + "\\\\@=" + line[2:]
+                items[item.lower()] = item
+            elif line.startswith('"'):
+                m = re.match(r'"((?:[^"\\]|\\.)*)"=(.*)$', line)
+                if m:
+                    item = key + "\\\\" + unescape(m.group(1)) + "=" + m.group(2)
+                    # The value's name and data keep their case: only key names are case-free.
+                    items[(key.lower() + "\\\\" + unescape(m.group(1)).lower() + "=" + m.group(2))] = item
+    return items
+
+
+def value_text(data):
+    """A saved value's data in plain words: strings unquoted, dwords as numbers."""
+    if data.startswith('"') and data.endswith('"'):
+        return unescape(data[1:-1])
+    if data.startswith("dword:"):
+        return str(int(data[6:], 16))
+    return data
+
+
+def read_files(drive_c):
+    items = {}
+    for folder, subfolders, files in os.walk(drive_c):
+        relative = os.path.relpath(folder, drive_c)
+        relative = "" if relative == "." else relative
+        if relative.lower() in SKIPPED_FOLDERS:
+            subfolders[:] = []
+            continue
+        windows = "C:\\" + relative.replace("/", "\\")
+        if relative:
+            items[windows.lower()] = windows
+        for name in files:
+            path = os.path.join(folder, name)
+            if os.path.islink(path) or not os.path.isfile(path):
+                continue
+            digest = hashlib.sha256()
+            with open(path, "rb") as f:
+                for block in iter(lambda: f.read(1 << 20), b""):
+                    digest.update(block)
+            item = "%s\\%s=%d:%s" % (windows.rstrip("\\"), name, os.path.getsize(path), digest.hexdigest())
+            items[item.lower()] = item
+        subfolders.sort()
+    return items
+
+
+def take(prefix, out):
+    registry = {}
+    for name, root in HIVES:
+        registry.update(read_hive(os.path.join(prefix, name), root))
+    snapshot = {"registry": registry, "files": read_files(os.path.join(prefix, "drive_c"))}
+    with open(out, "w", encoding="utf-8", errors="surrogateescape") as f:
+        json.dump(snapshot, f)
+
+
+def load(path):
+    with open(path, encoding="utf-8", errors="surrogateescape") as f:
+        return json.load(f)
+
+
+def differences(before, after):
+    """('+'|'-', kind, item) for every item only one side has, in order."""
+    lines = []
+    for kind, field in (("reg", "registry"), ("file", "files")):
+        old, new = before[field], after[field]
+        for k in sorted(set(new) - set(old)):
+            lines.append(("+", kind, new[k]))
+        for k in sorted(set(old) - set(new)):
+            lines.append(("-", kind, old[k]))
+    return lines
+
+
+def main(argv):
+    if len(argv) == 4 and argv[1] == "take":
+        take(argv[2], argv[3])
+        return 0
+    if len(argv) == 4 and argv[1] == "diff":
+        for sign, kind, item in differences(load(argv[2]), load(argv[3])):
+            print("%s %s %s" % (sign, kind, item))
+        return 0
+    sys.stderr.write(__doc__)
+    return 2
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

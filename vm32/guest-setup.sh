@@ -1,0 +1,40 @@
+# Sourced by every job that runs inside the guest (copied next to it as
+# /xfer/setup.sh): the guest's network and Wine, as the test programs need them.
+
+# The same environment as the x86_64 runner (tests/run-under-wine.sh.in), but win32.
+export WINEPREFIX=/root/.wine WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" OANOCACHE=1
+
+# The guest boots without a network, with its loopback interface down and no
+# hosts file: the tests' own file servers listen on 127.0.0.1 and are reached as
+# localhost too (their certificate's name), and a name lookup must not wait for
+# a name server that cannot answer. The root disk is discarded after the boot.
+guest_network() {
+  printf '127.0.0.1\tlocalhost\n::1\tlocalhost ip6-localhost ip6-loopback\n' >/etc/hosts
+  : >/etc/resolv.conf
+  # SIOCGIFFLAGS / SIOCSIFFLAGS with IFF_UP.
+  python3 - <<'PY' || echo "vm32: could not bring the loopback interface up" >&2
+import fcntl, socket, struct
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+flags = struct.unpack("16sH", fcntl.ioctl(s, 0x8913, struct.pack("16sH", b"lo", 0)))[1]
+fcntl.ioctl(s, 0x8914, struct.pack("16sH", b"lo", flags | 1))
+PY
+}
+
+# A crash would start winedbg, which reads the program's debug information for
+# many minutes when emulated: the debugger named here ends at once instead, and
+# the crashed program with it.
+guest_no_debugger() {
+  wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d 'cmd.exe /c exit' /f \
+    </dev/null >/dev/null 2>&1
+  wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Auto /d 1 /f </dev/null >/dev/null 2>&1
+}
+
+# One server for the whole run: each program then starts in a fraction of the
+# time. Wine closes the desktop a few seconds after its last process ends, and
+# every program started after that waits for a new desktop process (many
+# seconds when emulated): one process stays on the desktop.
+guest_start_wine() {
+  wineserver -p </dev/null >/dev/null 2>&1
+  wine wineboot </dev/null >/dev/null 2>&1
+  wine notepad </dev/null >/dev/null 2>&1 &
+}
