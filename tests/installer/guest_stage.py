@@ -332,6 +332,17 @@ def install(setup, switches, where):
     return seconds
 
 
+def check_install(before, setup, switches, expected, folder, where):
+    """Installs silently and checks what it wrote against BEFORE: the registry
+    items EXPECTED and the files in FOLDER. Answers the registry items added."""
+    install(setup, switches, where)
+    lines = changes(before, picture(where.replace(" ", "-")))
+    added = registry_items(lines)
+    compare_registration(added, expected, where)
+    check_files(lines, folder, where)
+    return added
+
+
 def engine_classes(base):
     """The keys and values the engine's DllRegisterServer writes, relative to the hive."""
     os.makedirs(unix_path("C:\\regcheck"), exist_ok=True)
@@ -363,13 +374,9 @@ def main():
         check_clean(base, start, "the engine's own unregistration")
 
         say("per machine:")
-        seconds = install("setup-current.exe", ["/ALLUSERS"], "per machine")
-        say("TIME silent per-machine install %.1f s" % seconds)
-        after = picture("machine-installed")
-        lines = changes(start, after)
-        added = registry_items(lines)
-        compare_registration(added, expected_registration("HKLM", MACHINE_FOLDER, current, classes), "per machine")
-        check_files(lines, MACHINE_FOLDER, "per machine")
+        added = check_install(start, "setup-current.exe", ["/ALLUSERS"],
+                              expected_registration("HKLM", MACHINE_FOLDER, current, classes), MACHINE_FOLDER,
+                              "per machine")
         download(server, MACHINE_FOLDER, "machine.bin", "per machine")
         uninstall(added, "HKLM", MACHINE_FOLDER, [], "per machine")
         removed = picture("machine-removed")
@@ -378,12 +385,8 @@ def main():
               "per-machine uninstall: the engine's settings were not kept")
 
         say("per user:")
-        install("setup-current.exe", ["/CURRENTUSER"], "per user")
-        after = picture("user-installed")
-        lines = changes(removed, after)
-        added = registry_items(lines)
-        compare_registration(added, expected_registration("HKCU", USER_FOLDER, current, classes), "per user")
-        check_files(lines, USER_FOLDER, "per user")
+        added = check_install(removed, "setup-current.exe", ["/CURRENTUSER"],
+                              expected_registration("HKCU", USER_FOLDER, current, classes), USER_FOLDER, "per user")
         status = download(server, USER_FOLDER, "user.bin", "per user", engine_may_be_missing=True)
         if status == STATUS_ENGINE_UNAVAILABLE:
             # Wine 8 does not merge HKCU\Software\Classes into HKEY_CLASSES_ROOT
@@ -404,13 +407,9 @@ def main():
                  settings=[("SetLimitSpeed", "d:300", "d:0"), ("SetDiskCache", "d:2048")])
         kept = {name: read(unix_path(ENGINE_DATA + "\\" + name)) for name in ("settings.txt", "finished.journal")}
         check(b"download_limit_kib=300" in (kept["settings.txt"] or b""), "previous version: the speed limit was not saved")
-        seconds = install("setup-current.exe", [], "upgrade")
-        say("TIME silent upgrade %.1f s" % seconds)
-        after = picture("upgraded")
-        lines = changes(start, after)
-        added = registry_items(lines)
-        compare_registration(added, expected_registration("HKLM", MACHINE_FOLDER, current, classes), "upgrade")
-        check_files(lines, MACHINE_FOLDER, "upgrade")
+        # No switch: the installed version's scope and folder are kept.
+        added = check_install(start, "setup-current.exe", [],
+                              expected_registration("HKLM", MACHINE_FOLDER, current, classes), MACHINE_FOLDER, "upgrade")
         for name, content in kept.items():
             check(read(unix_path(ENGINE_DATA + "\\" + name)) == content, "upgrade: %s changed" % name)
         check_finished_after_upgrade()
