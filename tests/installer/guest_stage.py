@@ -99,8 +99,9 @@ def show(lines, title):
 
 
 def wait_for_uninstaller(folder, seconds=180):
-    """An uninstaller run from its folder copies itself to Temp and returns at
-    once: wait for that copy (Au_.exe) to end and for the folder to go."""
+    """An uninstaller run from its folder copies itself to a ~nsuN.tmp folder in
+    Temp, starts the copy and returns at once: wait for the copy to end (Wine
+    shows a process's Windows command line as its own) and the folder to go."""
     deadline = time.monotonic() + seconds
     while time.monotonic() < deadline:
         running = False
@@ -108,7 +109,7 @@ def wait_for_uninstaller(folder, seconds=180):
             if pid.isdigit():
                 try:
                     with open("/proc/%s/cmdline" % pid, "rb") as f:
-                        running = running or b"Au_.exe" in f.read()
+                        running = running or b"\\~nsu" in f.read().lower()
                 except OSError:
                     pass
         if not running and not os.path.exists(unix_path(folder)):
