@@ -41,7 +41,7 @@ head -c 3000000 /dev/urandom >"$job/sample.bin"
 cp "$root/tests/support/loopback_server.py" "$here/guest_stage.py" "$here/host_driver.py" "$here/snapshot.py" "$job/"
 cp "$root/vm32/guest-setup.sh" "$job/setup.sh"
 # The guest runs the job with sh.
-echo "exec bash -c 'source /xfer/setup.sh && guest_network && mkdir -p /xfer/out && cd /xfer && exec python3 guest_stage.py'" >"$job/job"
+echo "exec bash -c 'source /xfer/setup.sh && guest_network && guest_no_debugger && mkdir -p /xfer/out && cd /xfer && exec python3 guest_stage.py'" >"$job/job"
 
 echo "installer: $(basename "$setup"), $(stat -c %s "$setup") bytes; the previous version $previous"
 VM32_TIMEOUT=${VM32_TIMEOUT:-1500} "$root/vm32/boot.sh" "$image" "$job" "$work/result"
