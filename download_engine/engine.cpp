@@ -752,6 +752,20 @@ void Engine::TransferEnded(uint64_t taskId, const Transfer* transfer, const Tran
     if (opened.Failed()) return opened;     \
   }
 
+template <typename Field, typename Value>
+Status Engine::ReadSetting(Field Settings::*field, Value* value) {
+  ENGINE_OPEN_OR_RETURN();
+  *value = settings_.*field;
+  return Ok();
+}
+
+template <typename Field>
+Status Engine::WriteSetting(Field Settings::*field, Field value) {
+  ENGINE_OPEN_OR_RETURN();
+  settings_.*field = value;
+  return SaveSettingsNow();
+}
+
 Status Engine::SetProxy(const ProxySettings& given) {
   ENGINE_OPEN_OR_RETURN();
   ProxySettings proxy = given;
@@ -776,17 +790,9 @@ Status Engine::SetProxy(const ProxySettings& given) {
   return SaveSettingsNow();
 }
 
-Status Engine::SetUpnp(bool on) {
-  ENGINE_OPEN_OR_RETURN();
-  settings_.upnp = on;
-  return SaveSettingsNow();
-}
+Status Engine::SetUpnp(bool on) { return WriteSetting(&Settings::upnp, on); }
 
-Status Engine::GetUpnp(bool* on) {
-  ENGINE_OPEN_OR_RETURN();
-  *on = settings_.upnp;
-  return Ok();
-}
+Status Engine::GetUpnp(bool* on) { return ReadSetting(&Settings::upnp, on); }
 
 Status Engine::SetLimitSpeed(long downloadKiB, long uploadKiB) {
   ENGINE_OPEN_OR_RETURN();
@@ -812,11 +818,7 @@ Status Engine::SetDiskCache(long kiB) {
   return SaveSettingsNow();
 }
 
-Status Engine::GetDiskCache(long* kiB) {
-  ENGINE_OPEN_OR_RETURN();
-  *kiB = settings_.diskCacheKiB;
-  return Ok();
-}
+Status Engine::GetDiskCache(long* kiB) { return ReadSetting(&Settings::diskCacheKiB, kiB); }
 
 Status Engine::SetMaxDownloadCount(long count) {
   ENGINE_OPEN_OR_RETURN();
@@ -827,23 +829,11 @@ Status Engine::SetMaxDownloadCount(long count) {
   return saved;
 }
 
-Status Engine::GetMaxDownloadCount(long* count) {
-  ENGINE_OPEN_OR_RETURN();
-  *count = settings_.maxDownloads;
-  return Ok();
-}
+Status Engine::GetMaxDownloadCount(long* count) { return ReadSetting(&Settings::maxDownloads, count); }
 
-Status Engine::SetAutoStart(bool on) {
-  ENGINE_OPEN_OR_RETURN();
-  settings_.autoStart = on;
-  return SaveSettingsNow();
-}
+Status Engine::SetAutoStart(bool on) { return WriteSetting(&Settings::autoStart, on); }
 
-Status Engine::GetAutoStart(bool* on) {
-  ENGINE_OPEN_OR_RETURN();
-  *on = settings_.autoStart;
-  return Ok();
-}
+Status Engine::GetAutoStart(bool* on) { return ReadSetting(&Settings::autoStart, on); }
 
 Status Engine::SetUdpPort(long port) {
   ENGINE_OPEN_OR_RETURN();
@@ -852,29 +842,13 @@ Status Engine::SetUdpPort(long port) {
   return SaveSettingsNow();
 }
 
-Status Engine::GetUdpPort(long* port) {
-  ENGINE_OPEN_OR_RETURN();
-  *port = settings_.udpPort;
-  return Ok();
-}
+Status Engine::GetUdpPort(long* port) { return ReadSetting(&Settings::udpPort, port); }
 
-Status Engine::SetSingleConnection(bool on) {
-  ENGINE_OPEN_OR_RETURN();
-  settings_.singleConnection = on;
-  return SaveSettingsNow();
-}
+Status Engine::SetSingleConnection(bool on) { return WriteSetting(&Settings::singleConnection, on); }
 
-Status Engine::GetSingleConnection(bool* on) {
-  ENGINE_OPEN_OR_RETURN();
-  *on = settings_.singleConnection;
-  return Ok();
-}
+Status Engine::GetSingleConnection(bool* on) { return ReadSetting(&Settings::singleConnection, on); }
 
-Status Engine::GetPeerId(std::wstring* id) {
-  ENGINE_OPEN_OR_RETURN();
-  *id = settings_.peerId;
-  return Ok();
-}
+Status Engine::GetPeerId(std::wstring* id) { return ReadSetting(&Settings::peerId, id); }
 
 Status Engine::GetAddress(std::wstring* address) {
   ENGINE_OPEN_OR_RETURN();

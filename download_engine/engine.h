@@ -148,6 +148,11 @@ class Engine final : public TransferHost {
   void SaveWork();
   void SaveFinished();
   Status SaveSettingsNow();
+  // One stored setting read, or written and saved, with the engine open.
+  template <typename Field, typename Value>
+  Status ReadSetting(Field Settings::*field, Value* value);
+  template <typename Field>
+  Status WriteSetting(Field Settings::*field, Field value);
   std::vector<Segment> CurrentSegments(const Task& task, int64_t* received) const;
 
   std::mutex mutex_;

@@ -246,19 +246,7 @@ TEST(SecondProcess, DISABLED_OpensTheSameDataFolder) {
 }
 
 TEST_F(ComServer, ASecondProcessCannotOpenTheEngineWhileThisOneHasIt) {
-  wchar_t program[MAX_PATH];
-  GetModuleFileNameW(nullptr, program, MAX_PATH);
-  std::wstring line = L"\"" + std::wstring(program) +
-                      L"\" --gtest_also_run_disabled_tests --gtest_filter=SecondProcess.DISABLED_OpensTheSameDataFolder";
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION child = {};
-  ASSERT_TRUE(CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child));
-  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(child.hProcess, 30000));
-  DWORD code = 0;
-  GetExitCodeProcess(child.hProcess, &code);
-  CloseHandle(child.hThread);
-  CloseHandle(child.hProcess);
+  DWORD code = RunChildTest(L"SecondProcess.DISABLED_OpensTheSameDataFolder");
   EXPECT_EQ(5u, code) << "the second engine should refuse the data folder in use";
 }
 

@@ -258,3 +258,22 @@ std::vector<std::wstring> EngineTest::FinishedTexts() {
   EXPECT_EQ("", fault);
   return texts;
 }
+
+DWORD RunChildTest(const std::wstring& disabledTest) {
+  wchar_t program[MAX_PATH];
+  GetModuleFileNameW(nullptr, program, MAX_PATH);
+  std::wstring line = L"\"" + std::wstring(program) + L"\" --gtest_also_run_disabled_tests --gtest_filter=" + disabledTest;
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION child = {};
+  if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child)) {
+    ADD_FAILURE() << "cannot start the child test, error " << GetLastError();
+    return 0xFFFFFFFF;
+  }
+  DWORD code = 0xFFFFFFFF;
+  if (WaitForSingleObject(child.hProcess, 30000) == WAIT_OBJECT_0) GetExitCodeProcess(child.hProcess, &code);
+  else ADD_FAILURE() << "the child test did not end within 30 s";
+  CloseHandle(child.hThread);
+  CloseHandle(child.hProcess);
+  return code;
+}

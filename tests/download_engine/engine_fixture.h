@@ -39,6 +39,10 @@ bool Exists(const std::wstring& path);
 void WriteBytes(const std::wstring& path, const std::string& bytes);
 // The strings of a list out value (VARIANT of a SAFEARRAY of BSTR VARIANTs); clears it.
 std::vector<std::wstring> TakeList(VARIANT* list, std::string* fault);
+// Runs one disabled test of this program in a child process (it inherits the
+// environment) and answers its exit code; a child that cannot be started or
+// does not end within 30 s fails the calling test and answers 0xFFFFFFFF.
+DWORD RunChildTest(const std::wstring& disabledTest);
 
 class EngineTest : public ::testing::Test {
  protected:

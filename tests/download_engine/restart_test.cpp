@@ -125,19 +125,7 @@ TEST_F(Restart, AProcessKilledMidDownloadLosesNoFinishedTaskAndResumesTheRest) {
   std::wstring url = Server().DataUrl(3000000, 85, L"crash-run", L"rate=400000&paced=2");
   SetEnvironmentVariableW(L"HALVO_CRASH_URL", url.c_str());
   SetEnvironmentVariableW(L"HALVO_CRASH_FOLDER", Downloads().c_str());
-  wchar_t program[MAX_PATH];
-  GetModuleFileNameW(nullptr, program, MAX_PATH);
-  std::wstring line = L"\"" + std::wstring(program) +
-                      L"\" --gtest_also_run_disabled_tests --gtest_filter=CrashChild.DISABLED_DownloadThenDie";
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION child = {};
-  ASSERT_TRUE(CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child));
-  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(child.hProcess, 30000));
-  DWORD code = 0;
-  GetExitCodeProcess(child.hProcess, &code);
-  CloseHandle(child.hThread);
-  CloseHandle(child.hProcess);
+  DWORD code = RunChildTest(L"CrashChild.DISABLED_DownloadThenDie");
   ASSERT_EQ(3u, code) << "the child should have killed itself mid-download";
   ASSERT_TRUE(Exists(Downloads(L"crash.bin.part")));
 

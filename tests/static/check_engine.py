@@ -7,7 +7,6 @@ only from Windows system DLLs; the version resource names the engine; and, for
 calls them as STDAPI: DllGetClassObject pops 12 bytes, DllInstall 8, the others
 none). Exits 0 when every check passes, 1 with one line per failure otherwise."""
 
-import argparse
 import re
 import sys
 
@@ -56,17 +55,7 @@ def check(path, machine):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--machine", choices=sorted(check_module.MACHINES), default="i386")
-    parser.add_argument("module")
-    arguments = parser.parse_args()
-    failures = check(arguments.module, arguments.machine)
-    for failure in failures:
-        print("FAIL: " + failure)
-    if not failures:
-        print("ok: %s (%s): machine, exports, imports, version resource%s" % (
-            arguments.module, arguments.machine, ", stdcall exports" if arguments.machine == "i386" else ""))
-    return 1 if failures else 0
+    return check_module.run(__doc__.splitlines()[0], check)
 
 
 if __name__ == "__main__":

@@ -151,18 +151,23 @@ def check(path, machine):
     return failures
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+def run(description, check_function):
+    """The command line shared by the checks of built DLLs: MODULE [--machine M]."""
+    parser = argparse.ArgumentParser(description=description)
     parser.add_argument("--machine", choices=sorted(MACHINES), default="i386")
     parser.add_argument("module")
     arguments = parser.parse_args()
-    failures = check(arguments.module, arguments.machine)
+    failures = check_function(arguments.module, arguments.machine)
     for failure in failures:
         print("FAIL: " + failure)
     if not failures:
         print("ok: %s (%s): machine, exports, imports, version resource%s" % (
             arguments.module, arguments.machine, ", stdcall exports" if arguments.machine == "i386" else ""))
     return 1 if failures else 0
+
+
+def main():
+    return run(__doc__.splitlines()[0], check)
 
 
 if __name__ == "__main__":
