@@ -171,6 +171,17 @@ describe('instances come and go with their elements and pages', () => {
   });
 });
 
+describe('the page\'s address', () => {
+  test('the module learns the page\'s address from the requests its browser made', async () => {
+    for (const address of [`${stack.url}/tests/probe.html?q=1`, `http://localhost:${stack.bridge.port}/tests/probe.html`]) {
+      const tab = await openPage(browser, address);
+      const [href, learned] = await tab.evaluate(() => [location.href, document.getElementById('probe').PageAtNew()]);
+      assert.equal(learned, href);
+      await tab.close();
+    }
+  });
+});
+
 describe('what the module sends reaches the page as a browser delivers it', () => {
   test('a javascript: URL runs in the element\'s frame: percent-decoded, as UTF-8, posting a real message', async () => {
     const tab = await page('probe.html');
