@@ -171,7 +171,7 @@ describe('instances come and go with their elements and pages', () => {
   });
 });
 
-describe('the page\'s address', () => {
+describe('the page\'s address and its messages', () => {
   test('the module learns the page\'s address from the requests its browser made', async () => {
     for (const address of [`${stack.url}/tests/probe.html?q=1`, `http://localhost:${stack.bridge.port}/tests/probe.html`]) {
       const tab = await openPage(browser, address);
@@ -179,6 +179,26 @@ describe('the page\'s address', () => {
       assert.equal(learned, href);
       await tab.close();
     }
+  });
+
+  test('the page library reads only messages from the page\'s own window and origin', async () => {
+    const tab = await page('messages.html');
+    await tab.evaluate((otherOrigin) => {
+      const text = window.eventText;
+      // Event messages by their text, but not from this window or not of this origin.
+      window.dispatchEvent(new MessageEvent('message', { data: text('foreign-origin'), origin: 'http://evil.example', source: window }));
+      window.dispatchEvent(new MessageEvent('message', { data: text('no-source'), origin: location.origin }));
+      for (const [base, key] of [[location.origin, 'same-origin-frame'], [otherOrigin, 'other-origin-frame']]) {
+        const frame = document.createElement('iframe');
+        frame.src = `${base}/tests/post_to_parent.html#${encodeURIComponent(text(key))}`;
+        document.body.appendChild(frame);
+      }
+      // And the plug-in's own, through a javascript: URL into the element's frame.
+      document.getElementById('probe').Post(`javascript:window.postMessage('${text('plug-in')}',window.location.href)`, '_self');
+    }, `http://localhost:${stack.bridge.port}`);
+    await waitFor('all five messages', () => tab.evaluate(() => window.raw.length >= 5));
+    assert.deepEqual(await tab.evaluate(() => window.events), ['plug-in']);
+    await tab.close();
   });
 });
 
