@@ -5,6 +5,7 @@
 // come and go with their elements and pages; and, with the probe module, the
 // paths every page relies on: javascript: URLs, callbacks and failed calls.
 const assert = require('node:assert/strict');
+const http = require('node:http');
 const { after, before, describe, test } = require('node:test');
 
 const { launchBrowser } = require('../lib/browser');
@@ -199,6 +200,60 @@ describe('the page\'s address and its messages', () => {
     await waitFor('all five messages', () => tab.evaluate(() => window.raw.length >= 5));
     assert.deepEqual(await tab.evaluate(() => window.events), ['plug-in']);
     await tab.close();
+  });
+});
+
+describe('a page of another site', () => {
+  // A site of its own on this machine: one page, whatever is asked.
+  async function foreignSite() {
+    const server = http.createServer((request, response) => {
+      response.writeHead(200, { 'Content-Type': 'text/html; charset=utf-8' });
+      response.end('<!doctype html><html><head><title>elsewhere</title></head><body></body></html>');
+    });
+    await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+    return { server, url: `http://127.0.0.1:${server.address().port}/` };
+  }
+
+  test('opens no session, reads nothing of the bridge, and its messages into a framed page are ignored', async () => {
+    const site = await foreignSite();
+    const answered = [];
+    const watch = (request, response) => response.on('finish', () => answered.push(`${request.method} ${request.url} ${response.statusCode}`));
+    stack.bridge.server.prependListener('request', watch);
+    const before = await stack.bridge.ledger();
+    const tab = await openPage(browser, site.url);
+    const outcome = await tab.evaluate(async (bridge) => {
+      const body = JSON.stringify({ page: 'x' });
+      const result = {};
+      // A simple POST any site may send without asking: it goes out, its answer is the site's no more.
+      result.fetch = await fetch(`${bridge}/halvo-bridge/session`, { method: 'POST', headers: { 'Content-Type': 'text/plain' }, body })
+        .then((response) => response.status, () => 'unreadable');
+      await fetch(`${bridge}/halvo-bridge/session`, { method: 'POST', mode: 'no-cors', headers: { 'Content-Type': 'text/plain' }, body });
+      navigator.sendBeacon(`${bridge}/halvo-bridge/session`, new Blob([body], { type: 'text/plain' }));
+      result.ledger = await fetch(`${bridge}/halvo-bridge/ledger`).then((response) => response.json(), () => 'unreadable');
+      return result;
+    }, stack.url);
+    assert.deepEqual(outcome, { fetch: 'unreadable', ledger: 'unreadable' });
+    await waitFor('three refused sessions', () => answered.filter((line) => line === 'POST /halvo-bridge/session 403').length === 3);
+    assert.ok(!answered.some((line) => /session 200/.test(line)), answered.join('\n'));
+
+    // It frames a page of the bridge and posts it an event message, as if from the plug-in.
+    await tab.evaluate((address) => new Promise((resolve) => {
+      const frame = document.createElement('iframe');
+      frame.src = address;
+      frame.onload = () => {
+        const text = ['3', 'C:\\', 'forged', ...Array(21).fill('0')].join('|');
+        frame.contentWindow.postMessage(text, '*');
+        resolve();
+      };
+      document.body.appendChild(frame);
+    }), `${stack.url}/tests/messages.html`);
+    const framed = await waitFor('the framed page', () => tab.frames().find((frame) => frame.url().endsWith('/tests/messages.html')) || null);
+    await waitFor('the forged message', () => framed.evaluate(() => window.raw.length === 1));
+    assert.deepEqual(await framed.evaluate(() => window.events), []);
+    await tab.close();
+    stack.bridge.server.removeListener('request', watch);
+    await new Promise((resolve) => site.server.close(resolve));
+    await waitFor('the framed page gone', async () => (await stack.bridge.ledger()).sessions === before.sessions);
   });
 });
 
