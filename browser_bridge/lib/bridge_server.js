@@ -103,7 +103,7 @@ class BridgeServer extends EventEmitter {
   async _serve(request, response) {
     try {
       const host = this._checkDoors(request);
-      const url = new URL(request.url, 'http://127.0.0.1');
+      const url = parseAddress(request.url);
       if (url.pathname.startsWith(API)) {
         await this._api(url, request, response);
       } else if (request.method === 'GET' || request.method === 'HEAD') {
@@ -432,6 +432,16 @@ class BridgeServer extends EventEmitter {
     for (const session of this.sessions.byId.values()) elements += session.elements.size;
     return { host, sessions: this.sessions.byId.size, elements, pageObjects: this.sessions.byObject.size };
   }
+}
+
+// A request's target as a path from the root ('//x/y' is a path too, not another host).
+function parseAddress(target) {
+  try {
+    if (target.startsWith('/')) return new URL(`http://127.0.0.1${target}`);
+  } catch {
+    // not a path: refused below
+  }
+  throw new RequestError(400, 'bad address');
 }
 
 // The reason a failed or refused host answer gives.

@@ -228,8 +228,11 @@ describe('a page reaches only what is its own', () => {
 describe('what is served', () => {
   test('only files of the given folders, and HTML pages with the shim once', async () => {
     for (const address of ['/demo/%2e%2e/README.md', '/demo/..%2fREADME.md', '/demo/%2e%2e%2fREADME.md', '/README.md',
-      '/tests/%00', '/demo/nothing.html']) {
+      '/tests/%00', '/demo/nothing.html', '//evil.example/demo/']) {
       assert.equal((await raw('GET', address)).status, 404, address);
+    }
+    for (const address of ['http://[', `http://evil.example:${stack.bridge.port}/demo/`, '*']) {
+      assert.equal((await raw('GET', address)).status, 400, address);
     }
     const page = (await raw('GET', '/demo/')).text;
     assert.equal(page.split('/halvo-bridge/shim.js').length, 2);
