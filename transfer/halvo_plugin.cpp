@@ -6,10 +6,12 @@
 
 #include "engine/engine_call.h"
 #include "plugin/host.h"
+#include "plugin/page_address.h"
 #include "script/conversions.h"
 #include "script/halvo_script_object.h"
 #include "transfer/event_sink.h"
 #include "transfer/message_relay.h"
+#include "transfer/site_lock.h"
 
 namespace {
 
@@ -57,11 +59,26 @@ NPError HalvoPlugin::Init(NPP instance, uint16_t, int16_t, char**, char**, NPSav
   InitializeCriticalSection(&lock);
   lockReady = true;
   pluginThread = GetCurrentThreadId();
-  relay = PageMessageRelay::Create(instance);
   // Recorded before the engine starts: an event fired during start-up posts with it.
   npp = instance;
+  // A page the site lock refuses gets the instance of a machine without an
+  // engine: no engine object, no sink, nothing ever posted to it.
+  if (!PageAllowed(instance)) return NPERR_NO_ERROR;
+  relay = PageMessageRelay::Create(instance);
   CreateEngine();
   return NPERR_NO_ERROR;
+}
+
+bool HalvoPlugin::PageAllowed(NPP instance) {
+  try {
+    // Decided afresh for every element: the allowed list may change while the browser runs.
+    SiteVerdict verdict = JudgePage(LearnPageAddress(instance), AllowedOrigins());
+    if (verdict.allowed) return true;
+    OutputDebugStringA(("NPError HalvoPlugin::Init refused " + verdict.page + "\n").c_str());
+  } catch (...) {
+    OutputDebugStringA("NPError HalvoPlugin::Init refused (site lock not read)\n");
+  }
+  return false;
 }
 
 void HalvoPlugin::CreateEngine() {
