@@ -156,19 +156,19 @@ void HalvoPlugin::ReleaseEngine() {
     } catch (...) {
     }
   }
-  ReleaseInterface(schedule);
-  ReleaseInterface(config);
+  // Disconnected first, and every event already inside the sink on an engine
+  // thread has left before any engine object goes: such an event may be
+  // archiving through the Download object or changing the task store.
   if (connectionPoint != nullptr && advised) connectionPoint->Unadvise(adviseCookie);
   advised = false;
+  if (sink != nullptr) sink->Detach();
+  ReleaseInterface(schedule);
+  ReleaseInterface(config);
   ReleaseInterface(connectionPoint);
   ReleaseInterface(connectionPointContainer);
   ReleaseInterface(download);
-  if (sink != nullptr) {
-    // An event already inside the sink on an engine thread finishes first.
-    sink->WaitForOtherThreads();
-    delete sink;
-    sink = nullptr;
-  }
+  // The engine may still hold the sink for a moment; it goes with the last reference.
+  ReleaseInterface(sink);
 }
 
 NPError HalvoPlugin::SetWindow(NPWindow* npWindow) {
