@@ -219,7 +219,6 @@ describe('a page of another site', () => {
     const answered = [];
     const watch = (request, response) => response.on('finish', () => answered.push(`${request.method} ${request.url} ${response.statusCode}`));
     stack.bridge.server.prependListener('request', watch);
-    const before = await stack.bridge.ledger();
     const tab = await openPage(browser, site.url);
     const outcome = await tab.evaluate(async (bridge) => {
       const body = JSON.stringify({ page: 'x' });
@@ -250,10 +249,11 @@ describe('a page of another site', () => {
     const framed = await waitFor('the framed page', () => tab.frames().find((frame) => frame.url().endsWith('/tests/messages.html')) || null);
     await waitFor('the forged message', () => framed.evaluate(() => window.raw.length === 1));
     assert.deepEqual(await framed.evaluate(() => window.events), []);
+    const session = await framed.evaluate(() => window.__halvoBridge.session);
     await tab.close();
     stack.bridge.server.removeListener('request', watch);
     await new Promise((resolve) => site.server.close(resolve));
-    await waitFor('the framed page gone', async () => (await stack.bridge.ledger()).sessions === before.sessions);
+    await waitFor('the framed page gone', () => stack.bridge.sessions.get(session) === null);
   });
 });
 
