@@ -1,8 +1,13 @@
 #include "headless_host/element.h"
 
-Element::Element(uint64_t id, const PluginLibrary* library, std::string type,
+Element::Element(uint64_t id, const PluginLibrary* library, std::string type, std::string page,
                  std::vector<std::pair<std::string, std::string>> attributes, ElementGeometry geometry)
-    : id_(id), library_(library), type_(std::move(type)), attributes_(std::move(attributes)), geometry_(geometry) {
+    : id_(id),
+      library_(library),
+      type_(std::move(type)),
+      page_(std::move(page)),
+      attributes_(std::move(attributes)),
+      geometry_(geometry) {
   npp_.pdata = nullptr;
   npp_.ndata = this;
 }

@@ -1,6 +1,7 @@
-// One plug-in instance for one page element: its NPP, the attributes handed
-// to NPP_New, a real child window of the host's page window given through
-// NPP_SetWindow, and the scriptable object asked for through NPP_GetValue.
+// One plug-in instance for one page element: its NPP, the address of its page,
+// the attributes handed to NPP_New, a real child window of the host's page
+// window given through NPP_SetWindow, the scriptable object asked for through
+// NPP_GetValue, and the page's window object once the module asks for it.
 #pragma once
 
 #include <windows.h>
@@ -22,7 +23,7 @@ struct ElementGeometry {
 
 class Element {
  public:
-  Element(uint64_t id, const PluginLibrary* library, std::string type,
+  Element(uint64_t id, const PluginLibrary* library, std::string type, std::string page,
           std::vector<std::pair<std::string, std::string>> attributes, ElementGeometry geometry);
   ~Element();
   Element(const Element&) = delete;
@@ -42,13 +43,18 @@ class Element {
   NPP Npp() { return &npp_; }
   HWND Window() const { return window_; }
   const PluginLibrary* Library() const { return library_; }
+  const std::string& Page() const { return page_; }
   NPObject* scriptable = nullptr;
+  // The page's window object on the object ledger (by id, so that one a faulty
+  // module released too often is never mistaken); the host holds one reference.
+  uint64_t windowObject = 0;
   bool windowed = true;
 
  private:
   uint64_t id_;
   const PluginLibrary* library_;
   std::string type_;
+  std::string page_;
   std::vector<std::pair<std::string, std::string>> attributes_;
   ElementGeometry geometry_;
   NPP_t npp_{};

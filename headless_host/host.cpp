@@ -11,6 +11,8 @@ const wchar_t kPageClass[] = L"HalvoHostPage";
 const wchar_t kElementClass[] = L"HalvoHostElement";
 const wchar_t kMessageClass[] = L"HalvoHostMessages";
 const UINT kAsyncCall = WM_APP + 7;
+// Browsers keep addresses to a few megabytes; one this long is no page's.
+const std::size_t kMaxPageAddress = 1 << 20;
 
 std::atomic<std::size_t> faultCount{0};
 
@@ -60,6 +62,7 @@ HeadlessHost& HeadlessHost::Get() {
 HeadlessHost::HeadlessHost() {
   FillHostFunctions(&table_);
   SetPageObjectListener(this);
+  SetWindowObjectTables(&identifiers_, &memory_, &objects_);
 }
 
 // ---- services for the host function table ----------------------------------
@@ -84,6 +87,15 @@ void HeadlessHost::Note(const std::string& text) { WriteLine("note " + protocol:
 Element* HeadlessHost::ElementOf(NPP npp) {
   auto found = byNpp_.find(npp);
   return found != byNpp_.end() ? found->second : nullptr;
+}
+
+NPObject* HeadlessHost::WindowObjectOf(Element* element) {
+  NPObject* window = objects_.Find(element->windowObject);
+  if (window == nullptr) {
+    window = CreateWindowObject(element->Npp(), element->Page());
+    element->windowObject = window != nullptr ? objects_.Id(window) : 0;
+  }
+  return window;
 }
 
 NPError HeadlessHost::GetURL(Element* element, const char* url, const char* target) {
@@ -314,15 +326,20 @@ bool HeadlessHost::Handle(const std::string& line) {
 }
 
 void HeadlessHost::New(const std::string& seq, const std::vector<std::string>& fields) {
-  // new <seq> <element> '<type> <x> <y> <width> <height> ['<name> '<value>]...
+  // new <seq> <element> '<page> '<type> <x> <y> <width> <height> ['<name> '<value>]...
   uint64_t id = 0;
-  std::string type;
+  std::string page, type;
   ElementGeometry geometry;
-  if (fields.size() < 8 || (fields.size() - 8) % 2 != 0 || !protocol::ParseNumber(fields[2], &id) ||
-      !protocol::ParseText(fields[3], &type) || !ParsePosition(fields[4], &geometry.x) ||
-      !ParsePosition(fields[5], &geometry.y) || !ParseSize(fields[6], &geometry.width) ||
-      !ParseSize(fields[7], &geometry.height)) {
-    WriteLine("error " + seq + " " + protocol::Text("new <seq> <element> '<type> <x> <y> <width> <height> [pairs]"));
+  if (fields.size() < 9 || (fields.size() - 9) % 2 != 0 || !protocol::ParseNumber(fields[2], &id) ||
+      !protocol::ParseText(fields[3], &page) || !protocol::ParseText(fields[4], &type) ||
+      !ParsePosition(fields[5], &geometry.x) || !ParsePosition(fields[6], &geometry.y) ||
+      !ParseSize(fields[7], &geometry.width) || !ParseSize(fields[8], &geometry.height)) {
+    WriteLine("error " + seq + " " +
+              protocol::Text("new <seq> <element> '<page> '<type> <x> <y> <width> <height> [pairs]"));
+    return;
+  }
+  if (page.size() > kMaxPageAddress) {
+    WriteLine("error " + seq + " " + protocol::Text("the page address is too long"));
     return;
   }
   if (elements_.count(id) != 0) {
@@ -330,7 +347,7 @@ void HeadlessHost::New(const std::string& seq, const std::vector<std::string>& f
     return;
   }
   std::vector<std::pair<std::string, std::string>> attributes;
-  for (std::size_t i = 8; i + 1 < fields.size(); i += 2) {
+  for (std::size_t i = 9; i + 1 < fields.size(); i += 2) {
     std::string name, value;
     if (!protocol::ParseText(fields[i], &name) || !protocol::ParseText(fields[i + 1], &value)) {
       WriteLine("error " + seq + " " + protocol::Text("attributes are pairs of texts"));
@@ -350,14 +367,14 @@ void HeadlessHost::New(const std::string& seq, const std::vector<std::string>& f
     WriteLine("error " + seq + " " + protocol::Text("no plug-in handles " + type));
     return;
   }
-  auto owned = std::make_unique<Element>(id, library, registered, std::move(attributes), geometry);
+  auto owned = std::make_unique<Element>(id, library, registered, std::move(page), std::move(attributes), geometry);
   Element* element = owned.get();
   elements_[id] = std::move(owned);
   byNpp_[element->Npp()] = element;
   NPError created = element->New();
   if (created != NPERR_NO_ERROR) {
     // No instance: whatever it made goes with it.
-    objects_.ForceDeallocate(element->Npp());
+    ReleaseInstanceObjects(element);
     byNpp_.erase(element->Npp());
     elements_.erase(id);
     WriteLine("ok " + seq + " " + std::to_string(created) + " null");
@@ -484,12 +501,20 @@ NPError HeadlessHost::Destroy(Element* element, std::size_t* forced) {
     if (!memory_.Free(saved)) Fault("saved data record not in host memory");
   }
   element->scriptable = nullptr;
-  *forced = objects_.ForceDeallocate(element->Npp());
+  *forced = ReleaseInstanceObjects(element);
   element->CloseWindow();
   uint64_t id = element->Id();
   byNpp_.erase(element->Npp());
   elements_.erase(id);
   return result;
+}
+
+std::size_t HeadlessHost::ReleaseInstanceObjects(Element* element) {
+  // The window object is the page's, not the module's: the host's reference
+  // goes first, so only references a module kept count as forced.
+  if (NPObject* window = objects_.Find(element->windowObject)) objects_.ReleaseObject(window);
+  element->windowObject = 0;
+  return objects_.ForceDeallocate(element->Npp());
 }
 
 std::string HeadlessHost::LedgerFields() const {

@@ -21,6 +21,7 @@
 #include "headless_host/page_object.h"
 #include "headless_host/plugin_library.h"
 #include "headless_host/protocol.h"
+#include "headless_host/window_object.h"
 
 class HeadlessHost : public PageObjectListener {
  public:
@@ -39,6 +40,8 @@ class HeadlessHost : public PageObjectListener {
   ObjectLedger& Objects() { return objects_; }
   Element* ElementOf(NPP npp);
   HWND PageWindow() const { return pageWindow_; }
+  // The element's page window object (made on first use), without a reference of the caller's.
+  NPObject* WindowObjectOf(Element* element);
   NPError GetURL(Element* element, const char* url, const char* target);
   void Status(Element* element, const char* message);
   void SetException(const char* message);
@@ -62,6 +65,8 @@ class HeadlessHost : public PageObjectListener {
 
   Element* FindElement(const std::string& field, const std::string& seq);
   NPError Destroy(Element* element, std::size_t* forced);
+  // The host's references to the instance's objects go, then whatever a module kept; how many were kept.
+  std::size_t ReleaseInstanceObjects(Element* element);
   void ShutDown();
 
   // Script values in and out of the protocol.

@@ -141,8 +141,17 @@ NPError NPN_GetValue(NPP instance, NPNVariable variable, void* value) {
       *static_cast<HWND*>(value) = Host().PageWindow();
       return NPERR_NO_ERROR;
     }
+    case NPNVWindowNPObject: {
+      // As browsers answer it: a reference of the caller's, to be released with NPN_ReleaseObject.
+      Element* element = Host().ElementOf(instance);
+      if (element == nullptr) return NPERR_INVALID_INSTANCE_ERROR;
+      NPObject* window = Host().WindowObjectOf(element);
+      if (window == nullptr || !Host().Objects().Retain(window)) return NPERR_OUT_OF_MEMORY_ERROR;
+      *static_cast<NPObject**>(value) = window;
+      return NPERR_NO_ERROR;
+    }
     default:
-      // The page's window and element objects live in the page, out of the host's reach.
+      // The element's own DOM object lives in the page, out of the host's reach.
       Host().Unsupported("NPN_GetValue for this variable");
       return NPERR_GENERIC_ERROR;
   }

@@ -211,11 +211,14 @@
   };
 
   // Calls handler(event, messageEvent) for every event message the plug-in
-  // posts into this window; returns a function that stops it.
+  // posts into this window; returns a function that stops it. The plug-in
+  // posts from the page's own window with the page's own origin: a message
+  // from any other window or origin (a frame, an opener, another site) is
+  // not the plug-in's and is ignored, whatever its text.
   function onEvent(handler, target) {
     var win = target || window;
     function listener(message) {
-      if (message.source !== null && message.source !== win) return;
+      if (message.source !== win || message.origin !== win.location.origin) return;
       var event = parseEventMessage(message.data);
       if (event !== null) handler(event, message);
     }

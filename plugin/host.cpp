@@ -68,3 +68,24 @@ bool NPN_InvokeDefault(NPP npp, NPObject* obj, const NPVariant* args, uint32_t a
 void NPN_ReleaseVariantValue(NPVariant* variant) {
   if (auto f = HOST_ENTRY(releasevariantvalue)) f(variant);
 }
+
+NPError NPN_GetValue(NPP instance, NPNVariable variable, void* value) {
+  auto f = HOST_ENTRY(getvalue);
+  return f ? f(instance, variable, value) : NPERR_GENERIC_ERROR;
+}
+
+NPIdentifier NPN_GetStringIdentifier(const NPUTF8* name) {
+  auto f = HOST_ENTRY(getstringidentifier);
+  return f ? f(name) : nullptr;
+}
+
+bool NPN_GetProperty(NPP npp, NPObject* obj, NPIdentifier propertyName, NPVariant* result) {
+  VOID_TO_NPVARIANT(*result);
+  auto f = HOST_ENTRY(getproperty);
+  if (f == nullptr || !f(npp, obj, propertyName, result)) {
+    // A failed call owns nothing: whatever it left there is not the caller's to release.
+    VOID_TO_NPVARIANT(*result);
+    return false;
+  }
+  return true;
+}

@@ -19,3 +19,7 @@ void* NPN_MemAlloc(uint32_t size);
 NPError NPN_GetURL(NPP instance, const char* url, const char* window);
 bool NPN_InvokeDefault(NPP npp, NPObject* obj, const NPVariant* args, uint32_t argCount, NPVariant* result);
 void NPN_ReleaseVariantValue(NPVariant* variant);
+NPError NPN_GetValue(NPP instance, NPNVariable variable, void* value);
+NPIdentifier NPN_GetStringIdentifier(const NPUTF8* name);
+// Leaves `result` void when the host has no such entry or the call fails.
+bool NPN_GetProperty(NPP npp, NPObject* obj, NPIdentifier propertyName, NPVariant* result);

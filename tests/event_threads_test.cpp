@@ -4,7 +4,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
+#include <thread>
 
 #include "tests/support/plugin_engine_fixture.h"
 
@@ -134,6 +136,88 @@ TEST_F(EventThreads, StressWhileScriptWalksTheStore) {
   std::vector<std::string> posted = PostedMessages();
   EXPECT_EQ(rounds * perRound / 7 + 1,
             std::count_if(posted.begin(), posted.end(), [](const std::string& t) { return t[0] == '5'; }));
+}
+
+// ---- teardown against an event on an engine thread ---------------------------
+
+// Position of the first engine call matching, from `from` on; the log's size when there is none.
+std::size_t Find(const std::vector<EngineCall>& calls, const wchar_t* method, std::size_t from = 0) {
+  for (std::size_t i = from; i < calls.size(); ++i)
+    if (calls[i].method == method) return i;
+  return calls.size();
+}
+
+bool Logged(const TestEngine& engine, const wchar_t* method) {
+  std::vector<EngineCall> calls = engine.Calls();
+  return Find(calls, method) != calls.size();
+}
+
+// Waits for a condition, checking every millisecond, for at most `bound` milliseconds.
+template <typename Condition>
+bool WaitFor(Condition condition, DWORD bound) {
+  for (DWORD start = GetTickCount(); !condition();) {
+    if (GetTickCount() - start >= bound) return false;
+    Sleep(1);
+  }
+  return true;
+}
+
+TEST_F(EventThreads, TeardownWaitsForAnEventInsideTheSinkBeforeReleasingTheEngine) {
+  engine.ClearLog();
+  // A finished task: the sink archives it through the Download object, and the
+  // engine keeps that call waiting.
+  engine.Hold(TestEngineHold_ArchiveTask, true);
+  ASSERT_NE(0u, FireOnWorker(5, L"finishing"));
+  ASSERT_TRUE(engine.WaitForHeld(TestEngineHold_ArchiveTask));
+  // The event goes on once the module has disconnected and then had a second
+  // to release anything under it (a release meanwhile is a fault of the engine
+  // log; a module that does not wait releases at once after the disconnect).
+  std::thread releaser([this] {
+    bool disconnected = WaitFor([this] { return Logged(engine, L"Unadvise"); }, 30000);
+    if (disconnected) WaitFor([this] { return !engine.Faults().empty(); }, 1000);
+    engine.Hold(TestEngineHold_ArchiveTask, false);
+  });
+  EXPECT_EQ(NPERR_NO_ERROR, DestroyInstance(instance));
+  releaser.join();
+  ASSERT_TRUE(engine.WaitForWorkers());
+  EXPECT_TRUE(engine.Faults().empty()) << "an engine object was released under the event";
+  std::vector<EngineCall> calls = engine.Calls();
+  std::size_t unadvise = Find(calls, L"Unadvise"), archive = Find(calls, L"ArchiveTask"),
+              release = Find(calls, L"Release", unadvise);
+  ASSERT_LT(unadvise, calls.size());
+  ASSERT_LT(archive, calls.size()) << "the held event never archived";
+  // The log has a call when it returns: the archive ended after the
+  // disconnect and before the first engine reference went.
+  EXPECT_LT(unadvise, archive);
+  EXPECT_LT(archive, release);
+  EXPECT_EQ(0u, engine.ObjectCount());
+  // The page was already going: it hears nothing of the event.
+  Pump();
+  EXPECT_TRUE(host.Calls("NPN_GetURL").empty());
+}
+
+TEST_F(EventThreads, AnEventArrivingAfterTheDisconnectTouchesNothing) {
+  // The engine takes the sink (with a reference) and calls it only after the
+  // element is gone, as an engine thread that was about to fire does.
+  engine.Hold(TestEngineHold_Invoke, true);
+  uint32_t ticket = FireOnWorker(5, L"late");
+  ASSERT_NE(0u, ticket);
+  ASSERT_TRUE(engine.WaitForHeld(TestEngineHold_Invoke));
+  EXPECT_EQ(NPERR_NO_ERROR, DestroyInstance(instance));
+  EXPECT_EQ(0u, engine.ObjectCount());
+  engine.ClearLog();
+  engine.Hold(TestEngineHold_Invoke, false);
+  ASSERT_TRUE(engine.WaitForWorkers());
+  HRESULT fired = E_FAIL;
+  TestEngineFireResult result{};
+  ASSERT_TRUE(engine.WorkerResult(ticket, &fired, &result));
+  EXPECT_EQ(S_OK, fired);
+  EXPECT_EQ(1u, result.sinks);
+  EXPECT_EQ(S_OK, result.result);
+  // Not archived through the instance's (released) Download object, nothing stored or posted.
+  EXPECT_TRUE(engine.Calls().empty());
+  Pump();
+  EXPECT_TRUE(host.Calls("NPN_GetURL").empty());
 }
 
 }  // namespace

@@ -38,12 +38,12 @@ TEST_F(InstanceEngine, InitStartsAndConfiguresTheEngineInOrder) {
   for (const auto& call : engine.Calls()) EXPECT_EQ(host.pluginThread, call.thread) << call.Line();
 }
 
-TEST_F(InstanceEngine, UnInitShutsDownDisconnectsAndReleasesEveryReference) {
+TEST_F(InstanceEngine, UnInitShutsDownDisconnectsAndOnlyThenReleasesEveryReference) {
   engine.ClearLog();
   EXPECT_EQ(NPERR_NO_ERROR, DestroyInstance(instance));
   EXPECT_THAT(TeardownLines(engine),
-              ElementsAre("Schedule.ShutdownStep()", "Schedule.Destroy()", "Schedule.Release()", "Config.Destroy()",
-                          "Config.Release()", ::testing::StartsWith("ConnectionPoint.Unadvise("),
+              ElementsAre("Schedule.ShutdownStep()", ::testing::StartsWith("ConnectionPoint.Unadvise("),
+                          "Schedule.Destroy()", "Schedule.Release()", "Config.Destroy()", "Config.Release()",
                           "ConnectionPoint.Release()", "Download.Release()", "Download.Destroy()",
                           "Download.Release()"));
   // Unadvise got the cookie Advise gave: the engine accepted it.

@@ -8,15 +8,8 @@
 #include "transfer/message_relay.h"
 #include "transfer/task_event.h"
 
-namespace {
-
-// How long the instance waits at shut-down for an event still running on an engine thread.
-const DWORD kDrainTimeoutMs = 10000;
-
-}  // namespace
-
 HalvoPlugin::CSink::CSink(HalvoPlugin* owner, std::shared_ptr<PageMessageRelay> relay, DWORD pluginThread)
-    : owner(owner), relay_(std::move(relay)), pluginThread_(pluginThread) {}
+    : owner_(owner), relay_(std::move(relay)), pluginThread_(pluginThread) {}
 
 HalvoPlugin::CSink::~CSink() = default;
 
@@ -26,15 +19,20 @@ HRESULT STDMETHODCALLTYPE HalvoPlugin::CSink::QueryInterface(REFIID riid, void**
   // asks for several) would send calls to slots it does not have.
   if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, DIID_ITaskEvents)) {
     *ppvObject = static_cast<IDispatch*>(this);
+    AddRef();
     return S_OK;
   }
   *ppvObject = nullptr;
   return E_NOINTERFACE;
 }
 
-ULONG STDMETHODCALLTYPE HalvoPlugin::CSink::AddRef() { return 1; }
+ULONG STDMETHODCALLTYPE HalvoPlugin::CSink::AddRef() { return ++references_; }
 
-ULONG STDMETHODCALLTYPE HalvoPlugin::CSink::Release() { return 0; }
+ULONG STDMETHODCALLTYPE HalvoPlugin::CSink::Release() {
+  ULONG left = --references_;
+  if (left == 0) delete this;
+  return left;
+}
 
 HRESULT STDMETHODCALLTYPE HalvoPlugin::CSink::GetTypeInfoCount(UINT*) { return E_NOTIMPL; }
 
@@ -47,32 +45,49 @@ HRESULT STDMETHODCALLTYPE HalvoPlugin::CSink::GetIDsOfNames(REFIID, LPOLESTR*, U
 HRESULT STDMETHODCALLTYPE HalvoPlugin::CSink::Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS* pDispParams, VARIANT*,
                                                     EXCEPINFO*, UINT*) {
   const bool otherThread = GetCurrentThreadId() != pluginThread_;
-  if (otherThread) ++otherThreadEvents_;
+  // The sink outlives this call even if the instance lets go of it meanwhile.
+  AddRef();
+  bool attached = false;
   try {
-    // Fewer than 24 arguments, or none: ignored.
-    if (std::optional<TaskEvent> event = ReadTaskEvent(pDispParams)) Handle(*event);
+    std::lock_guard<std::mutex> guard(mutex_);
+    attached = !detached_;
+    if (attached && otherThread) ++otherThreadEvents_;
   } catch (...) {
   }
-  if (otherThread) --otherThreadEvents_;
+  if (attached) {
+    try {
+      // Fewer than 24 arguments, or none: ignored.
+      if (std::optional<TaskEvent> event = ReadTaskEvent(pDispParams)) Handle(*event);
+    } catch (...) {
+    }
+    if (otherThread) {
+      std::lock_guard<std::mutex> guard(mutex_);
+      if (--otherThreadEvents_ == 0) idle_.notify_all();
+    }
+  }
+  Release();
   return S_OK;
 }
 
 void HalvoPlugin::CSink::Handle(const TaskEvent& event) {
   if (event.kind == 0 || event.kind == 3 || event.state == 5) {
-    owner->StoreTask(event.Record());
+    owner_->StoreTask(event.Record());
     if (event.kind == 0) return;
   } else if (event.kind == 5) {
-    owner->RemoveTask(event.Key());
+    owner_->RemoveTask(event.Key());
     Archive(event);
   }
   // Posted by the plug-in thread, in event order; the store was updated here.
+  // Nothing of the instance is touched after this: posting may re-enter the
+  // page, which may end the instance.
   relay_->Deliver(FormatEventMessage(event));
 }
 
 void HalvoPlugin::CSink::Archive(const TaskEvent& event) {
-  if (owner->download == nullptr) return;
+  IDownload* download = owner_->download;
+  if (download == nullptr) return;
   try {
-    EngineCall(owner->download, &IDownload::ArchiveTask, static_cast<BYTE>(event.number17),
+    EngineCall(download, &IDownload::ArchiveTask, static_cast<BYTE>(event.number17),
                WideToBstr(event.Text(4).c_str()).Get(), static_cast<LONGLONG>(event.number22),
                WideToBstr(event.Text(10).c_str()).Get(), WideToBstr(event.Text(11).c_str()).Get(),
                WideToBstr(event.Text(12).c_str()).Get(), WideToBstr(event.Key().c_str()).Get(),
@@ -84,7 +99,10 @@ void HalvoPlugin::CSink::Archive(const TaskEvent& event) {
   }
 }
 
-void HalvoPlugin::CSink::WaitForOtherThreads() {
-  DWORD start = GetTickCount();
-  while (otherThreadEvents_.load() > 0 && GetTickCount() - start < kDrainTimeoutMs) Sleep(1);
+void HalvoPlugin::CSink::Detach() {
+  std::unique_lock<std::mutex> guard(mutex_);
+  detached_ = true;
+  // No bound: the engine objects are released only after this, and an event
+  // still inside may be using them and the task store.
+  idle_.wait(guard, [this] { return otherThreadEvents_ == 0; });
 }

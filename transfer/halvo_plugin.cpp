@@ -6,10 +6,12 @@
 
 #include "engine/engine_call.h"
 #include "plugin/host.h"
+#include "plugin/page_address.h"
 #include "script/conversions.h"
 #include "script/halvo_script_object.h"
 #include "transfer/event_sink.h"
 #include "transfer/message_relay.h"
+#include "transfer/site_lock.h"
 
 namespace {
 
@@ -57,11 +59,26 @@ NPError HalvoPlugin::Init(NPP instance, uint16_t, int16_t, char**, char**, NPSav
   InitializeCriticalSection(&lock);
   lockReady = true;
   pluginThread = GetCurrentThreadId();
-  relay = PageMessageRelay::Create(instance);
   // Recorded before the engine starts: an event fired during start-up posts with it.
   npp = instance;
+  // A page the site lock refuses gets the instance of a machine without an
+  // engine: no engine object, no sink, nothing ever posted to it.
+  if (!PageAllowed(instance)) return NPERR_NO_ERROR;
+  relay = PageMessageRelay::Create(instance);
   CreateEngine();
   return NPERR_NO_ERROR;
+}
+
+bool HalvoPlugin::PageAllowed(NPP instance) {
+  try {
+    // Decided afresh for every element: the allowed list may change while the browser runs.
+    SiteVerdict verdict = JudgePage(LearnPageAddress(instance), AllowedOrigins());
+    if (verdict.allowed) return true;
+    OutputDebugStringA(("NPError HalvoPlugin::Init refused " + verdict.page + "\n").c_str());
+  } catch (...) {
+    OutputDebugStringA("NPError HalvoPlugin::Init refused (site lock not read)\n");
+  }
+  return false;
 }
 
 void HalvoPlugin::CreateEngine() {
@@ -139,19 +156,19 @@ void HalvoPlugin::ReleaseEngine() {
     } catch (...) {
     }
   }
-  ReleaseInterface(schedule);
-  ReleaseInterface(config);
+  // Disconnected first, and every event already inside the sink on an engine
+  // thread has left before any engine object goes: such an event may be
+  // archiving through the Download object or changing the task store.
   if (connectionPoint != nullptr && advised) connectionPoint->Unadvise(adviseCookie);
   advised = false;
+  if (sink != nullptr) sink->Detach();
+  ReleaseInterface(schedule);
+  ReleaseInterface(config);
   ReleaseInterface(connectionPoint);
   ReleaseInterface(connectionPointContainer);
   ReleaseInterface(download);
-  if (sink != nullptr) {
-    // An event already inside the sink on an engine thread finishes first.
-    sink->WaitForOtherThreads();
-    delete sink;
-    sink = nullptr;
-  }
+  // The engine may still hold the sink for a moment; it goes with the last reference.
+  ReleaseInterface(sink);
 }
 
 NPError HalvoPlugin::SetWindow(NPWindow* npWindow) {

@@ -63,6 +63,8 @@ class HalvoPlugin : public PluginBase {
   bool engineReady = false;
 
  private:
+  // The site lock: whether the page holding this element may use the engine.
+  bool PageAllowed(NPP instance);
   void CreateEngine();
   void ConnectSink();
   void ReleaseEngine();

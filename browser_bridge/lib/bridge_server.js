@@ -5,14 +5,19 @@
 // callbacks the module made during it, in order, so the shim can run them
 // before the call returns to page script. What happens outside a call
 // (javascript: URLs from the module, later callbacks) reaches the page over
-// its event stream.
+// its event stream. Its doors: every request must name the bridge as its
+// Host, and every POST must come from the bridge's own origin; a page's
+// address is taken from the requests its browser made, never from what its
+// script says.
 const { EventEmitter } = require('node:events');
 const fs = require('node:fs');
 const http = require('node:http');
 const path = require('node:path');
 
+const { HostEnded, HostTimeout, within } = require('./host_process');
+const { RequestError, checkBody, isRoute, readJson } = require('./page_requests');
 const protocol = require('./protocol');
-const { Sessions } = require('./sessions');
+const { ServedPages, Sessions } = require('./sessions');
 
 const API = '/halvo-bridge/';
 const SHIM = path.join(__dirname, '..', 'page', 'shim.js');
@@ -27,26 +32,33 @@ const TYPES = {
   '.png': 'image/png',
   '.svg': 'image/svg+xml',
 };
-const SHIM_TAG = '<script src="/halvo-bridge/shim.js"></script>';
 
-class RequestError extends Error {
-  constructor(status, message) {
-    super(message);
-    this.status = status;
-  }
-}
+// How long a page waits for the host, how long a page without an event
+// stream keeps its session, and how much may wait for one page.
+const LIMITS = {
+  hostCallMs: 30000,
+  idleSessionMs: 60000,
+  maxQueuedEvents: 1000,
+  maxBufferedBytes: 4 * 1024 * 1024,
+};
+const SWEEP_MS = 1000;
 
 class BridgeServer extends EventEmitter {
-  // roots: [{ prefix: '/demo/', dir }]; index: the address '/' leads to.
-  constructor({ host, roots = [], index = null, log = () => {} }) {
+  // roots: [{ prefix: '/demo/', dir }]; index: the address '/' leads to; limits: any of LIMITS.
+  constructor({ host, roots = [], index = null, log = () => {}, limits = {} }) {
     super();
     this.host = host;
     this.roots = roots;
     this.index = index;
     this.log = log;
-    this.sessions = new Sessions();
+    this.limits = { ...LIMITS, ...limits };
+    this.sessions = new Sessions(this.limits);
+    this.servedPages = new ServedPages();
     this.streams = new Set();
-    this.server = http.createServer((request, response) => this._serve(request, response));
+    this.hostNames = new Set();
+    this.sweeper = null;
+    // A request without a Host is refused at the bridge's own door, as every other foreign one.
+    this.server = http.createServer({ requireHostHeader: false }, (request, response) => this._serve(request, response));
     host.on('geturl', (event) => this._geturl(event));
     host.on('callback', (event) => {
       if (event.seq === 0) this._laterCallback(event.fn, event.args);
@@ -55,6 +67,7 @@ class BridgeServer extends EventEmitter {
       if (!duringRequest) this._released(value);
     });
     for (const kind of ['fault', 'unsupported', 'note']) host.on(kind, (text) => this.log(`host ${kind}: ${text}`));
+    host.on('unreadable', (line) => this.log(`host line dropped, not the protocol's: ${line.slice(0, 200)}`));
   }
 
   listen(port = 0) {
@@ -63,12 +76,20 @@ class BridgeServer extends EventEmitter {
       this.server.listen(port, '127.0.0.1', () => {
         this.port = this.server.address().port;
         this.origin = `http://127.0.0.1:${this.port}`;
+        // The names a browser on this machine reaches the bridge by (a default port goes unwritten).
+        for (const name of ['127.0.0.1', 'localhost']) {
+          this.hostNames.add(`${name}:${this.port}`);
+          if (this.port === 80) this.hostNames.add(name);
+        }
+        this.sweeper = setInterval(() => this._sweep(), SWEEP_MS);
+        this.sweeper.unref();
         resolve(this.origin);
       });
     });
   }
 
   async close() {
+    clearInterval(this.sweeper);
     for (const session of [...this.sessions.byId.values()]) await this._closeSession(session).catch(() => {});
     for (const stream of this.streams) stream.destroy();
     const closed = new Promise((resolve) => this.server.close(resolve));
@@ -81,27 +102,57 @@ class BridgeServer extends EventEmitter {
 
   async _serve(request, response) {
     try {
-      const url = new URL(request.url, 'http://127.0.0.1');
+      const host = this._checkDoors(request);
+      const url = parseAddress(request.url);
       if (url.pathname.startsWith(API)) {
         await this._api(url, request, response);
       } else if (request.method === 'GET' || request.method === 'HEAD') {
-        this._static(url, request, response);
+        this._static(url, host, request, response);
       } else {
         throw new RequestError(405, 'method not allowed');
       }
     } catch (error) {
-      const status = error instanceof RequestError ? error.status : 500;
-      if (status === 500) this.log(`bridge: ${error.stack || error}`);
-      if (!response.headersSent) {
-        response.writeHead(status, { 'Content-Type': 'application/json' });
-        response.end(JSON.stringify({ error: String(error.message || error) }));
-      } else {
-        response.end();
-      }
+      this._fail(response, error);
     }
   }
 
-  _static(url, request, response) {
+  // A short reason for the page; what went wrong inside stays in the bridge's log.
+  _fail(response, error) {
+    let status = 500;
+    let message = 'the bridge failed (see its log)';
+    if (error instanceof RequestError) {
+      [status, message] = [error.status, error.message];
+    } else if (error instanceof HostTimeout) {
+      [status, message] = [504, error.message];
+    } else if (error instanceof HostEnded) {
+      [status, message] = [503, error.message];
+    } else {
+      this.log(`bridge: ${error.stack || error}`);
+    }
+    if (!response.headersSent) {
+      response.writeHead(status, { 'Content-Type': 'application/json', 'Cache-Control': 'no-store' });
+      response.end(JSON.stringify({ error: message }));
+    } else {
+      response.end();
+    }
+  }
+
+  // Every request must name the bridge as its Host (a page of another name
+  // that resolves to this machine, DNS rebinding, gets nothing), and every
+  // POST must come from the bridge's own origin under that name (browsers
+  // always send Origin on a POST). Answers the Host, in lower case.
+  _checkDoors(request) {
+    const host = String(request.headers.host || '').toLowerCase();
+    if (!this.hostNames.has(host)) throw new RequestError(403, 'not addressed to the bridge (Host)');
+    const origin = request.headers.origin;
+    const own = `http://${host}`;
+    if (request.method === 'POST' ? origin !== own : origin !== undefined && origin !== own) {
+      throw new RequestError(403, origin === undefined ? 'no Origin' : 'foreign origin');
+    }
+    return host;
+  }
+
+  _static(url, host, request, response) {
     if (url.pathname === '/' && this.index) {
       response.writeHead(302, { Location: this.index });
       return response.end();
@@ -120,7 +171,11 @@ class BridgeServer extends EventEmitter {
     if (!fs.existsSync(file) || !fs.statSync(file).isFile()) throw new RequestError(404, 'not found');
     const extension = path.extname(file).toLowerCase();
     let body = fs.readFileSync(file);
-    if (extension === '.html' || extension === '.htm') body = Buffer.from(injectShim(body.toString('utf8')), 'utf8');
+    if ((extension === '.html' || extension === '.htm') && request.method === 'GET') {
+      // The shim presents this token to open the page's session: the page's address is the one served here.
+      const token = this.servedPages.add(`http://${host}`, url.pathname + url.search);
+      body = Buffer.from(injectShim(body.toString('utf8'), token), 'utf8');
+    }
     response.writeHead(200, {
       'Content-Type': TYPES[extension] || 'application/octet-stream',
       'Content-Length': body.length,
@@ -137,14 +192,15 @@ class BridgeServer extends EventEmitter {
       return response.end(body);
     }
     if (request.method === 'GET' && route === 'events') return this._eventStream(url, request, response);
-    if (request.method === 'GET' && route === 'ledger') return this._reply(response, await this.ledger());
+    if (request.method === 'GET' && route === 'ledger') return this._reply(response, await this.ledger(this.limits.hostCallMs));
     if (request.method !== 'POST') throw new RequestError(405, 'method not allowed');
-    this._checkOrigin(request);
-    const body = await readJson(request);
-    if (route === 'session') return this._reply(response, this._newSession(request));
-    const session = this.sessions.get(String(body.session));
+    const type = String(request.headers['content-type'] || '');
+    if (!type.startsWith('application/json') && !type.startsWith('text/plain')) throw new RequestError(415, 'JSON only');
+    if (!isRoute(route)) throw new RequestError(404, 'no such request');
+    const body = checkBody(route, await readJson(request));
+    if (route === 'session') return this._reply(response, this._newSession(request, body));
+    const session = this.sessions.get(body.session);
     if (!session) throw new RequestError(410, 'no such page session');
-    session.lastSeen = Date.now();
     switch (route) {
       case 'new':
         return this._reply(response, await this._new(session, body));
@@ -156,20 +212,10 @@ class BridgeServer extends EventEmitter {
         return this._reply(response, await this._call(session, body));
       case 'destroy':
         return this._reply(response, await this._destroy(session, body));
-      case 'close':
+      default: // close
         await this._closeSession(session);
         return this._reply(response, { ok: true });
-      default:
-        throw new RequestError(404, 'no such request');
     }
-  }
-
-  // Only pages this bridge served may drive the module.
-  _checkOrigin(request) {
-    const origin = request.headers.origin;
-    if (origin !== undefined && origin !== this.origin) throw new RequestError(403, 'foreign origin');
-    const type = String(request.headers['content-type'] || '');
-    if (!type.startsWith('application/json') && !type.startsWith('text/plain')) throw new RequestError(415, 'JSON only');
   }
 
   _reply(response, value) {
@@ -180,13 +226,16 @@ class BridgeServer extends EventEmitter {
 
   // ---- page sessions ---------------------------------------------------------
 
-  _newSession() {
-    const session = this.sessions.create(this.origin);
+  // The page's address: the origin its browser sent (checked at the door) and the path the bridge served.
+  _newSession(request, body) {
+    const page = this.servedPages.take(body.page, request.headers.origin);
+    if (page === null) throw new RequestError(400, 'not a page the bridge served');
+    const session = this.sessions.create(page);
     return { session: session.id, types: this.host.plugins.flatMap((plugin) => plugin.types) };
   }
 
   _eventStream(url, request, response) {
-    const session = this.sessions.get(String(url.searchParams.get('session')));
+    const session = this.sessions.get(url.searchParams.get('session'));
     if (!session) throw new RequestError(410, 'no such page session');
     response.writeHead(200, {
       'Content-Type': 'text/event-stream',
@@ -203,35 +252,58 @@ class BridgeServer extends EventEmitter {
     });
   }
 
+  // A page that never opened its event stream is gone after a while.
+  _sweep() {
+    const now = Date.now();
+    for (const session of [...this.sessions.byId.values()]) {
+      if (session.streamlessSince === null || now - session.streamlessSince <= this.limits.idleSessionMs) continue;
+      this.log(`bridge: ${session.page} opened no event stream in ${this.limits.idleSessionMs / 1000} s; its session ends`);
+      this._closeSession(session).catch((error) => this.log(String(error)));
+    }
+  }
+
   async _closeSession(session) {
     if (session.closed) return;
     const elements = [...session.elements.keys()];
+    if (session.dropped > 0) this.log(`bridge: ${session.dropped} events for ${session.page} were dropped (queue full)`);
     this.sessions.close(session);
     for (const element of elements) await this._destroyElement(session, element).catch(() => {});
   }
 
   // ---- element requests ------------------------------------------------------
 
+  // A host request the page waits for, at most limits.hostCallMs.
+  _host(command, ...fields) {
+    return this.host.requestWithin(this.limits.hostCallMs, command, ...fields);
+  }
+
   _element(session, body) {
-    const hostElement = session.elements.get(Number(body.element));
-    if (hostElement === undefined) throw new RequestError(404, 'no such element');
+    const hostElement = session.elements.get(body.element);
+    if (hostElement === undefined) throw new RequestError(400, 'no such element');
     return hostElement;
   }
 
   async _new(session, body) {
-    const pageElement = Number(body.element);
-    if (!Number.isSafeInteger(pageElement) || session.elements.has(pageElement)) throw new RequestError(400, 'bad element id');
-    const type = String(body.type || '').trim().toLowerCase();
+    const pageElement = body.element;
+    if (session.elements.has(pageElement)) throw new RequestError(400, 'the element exists already');
+    const type = body.type.trim().toLowerCase();
     const known = this.host.plugins.some((plugin) => plugin.types.some((candidate) => candidate.toLowerCase() === type));
     if (!known) return { ok: false, message: `no plug-in for ${type}` };
-    const clamp = (value, low, high) => Math.min(high, Math.max(low, Math.trunc(Number(value) || 0)));
-    const attributes = Array.isArray(body.attributes) ? body.attributes : [];
+    const clamp = (value, low, high) => String(Math.min(high, Math.max(low, Math.trunc(value || 0))));
     const pairs = [];
-    for (const pair of attributes.slice(0, 256)) pairs.push(protocol.text(String(pair[0])), protocol.text(String(pair[1])));
+    for (const [name, value] of (body.attributes || []).slice(0, 256)) pairs.push(protocol.text(name), protocol.text(value));
     const hostElement = this.sessions.addElement(session, pageElement);
-    const answer = await this.host.request('new', String(hostElement), protocol.text(type),
-      String(clamp(body.x, -32767, 32767)), String(clamp(body.y, -32767, 32767)),
-      String(clamp(body.width, 0, 65535)), String(clamp(body.height, 0, 65535)), ...pairs);
+    let answer;
+    try {
+      answer = await this._host('new', String(hostElement), protocol.text(session.page), protocol.text(type),
+        clamp(body.x, -32767, 32767), clamp(body.y, -32767, 32767),
+        clamp(body.width, 0, 65535), clamp(body.height, 0, 65535), ...pairs);
+    } catch (error) {
+      this.sessions.removeElement(session, pageElement);
+      // The host may still make the instance when it answers at last: it goes again then.
+      if (error instanceof HostTimeout) this.host.request('destroy', String(hostElement)).catch(() => {});
+      throw error;
+    }
     if (answer.status !== 'ok' || answer.fields[0] !== '0') {
       this.sessions.removeElement(session, pageElement);
       if (answer.status !== 'ok') return { ok: false, message: errorText(answer) };
@@ -244,22 +316,21 @@ class BridgeServer extends EventEmitter {
   }
 
   async _has(session, body) {
-    const answer = await this.host.request('has', String(this._element(session, body)), protocol.text(String(body.name)));
+    const answer = await this._host('has', String(this._element(session, body)), protocol.text(body.name));
     this._reports(session, answer);
     if (answer.status !== 'ok') return { method: false, property: false };
     return { method: answer.fields[0] === 'true', property: answer.fields[1] === 'true' };
   }
 
   async _get(session, body) {
-    const answer = await this.host.request('get', String(this._element(session, body)), protocol.text(String(body.name)));
+    const answer = await this._host('get', String(this._element(session, body)), protocol.text(body.name));
     return this._answer(session, answer);
   }
 
   async _call(session, body) {
     const hostElement = this._element(session, body);
-    const args = Array.isArray(body.args) ? body.args : [];
-    const fields = args.map((field) => this._toHost(session, field));
-    const answer = await this.host.request('call', String(hostElement), protocol.text(String(body.name)), ...fields);
+    const fields = (body.args || []).map((field) => this._toHost(session, field));
+    const answer = await this._host('call', String(hostElement), protocol.text(body.name), ...fields);
     return this._answer(session, answer);
   }
 
@@ -267,7 +338,7 @@ class BridgeServer extends EventEmitter {
   _answer(session, answer) {
     const { callbacks, released } = this._reports(session, answer);
     if (answer.status === 'ok') return { ok: true, value: this._toPage(session, answer.fields[0]), callbacks, released };
-    return { ok: false, message: answer.status === 'failed' ? protocol.parseText(answer.fields[0] || "'").toString('utf8') : errorText(answer), callbacks, released };
+    return { ok: false, message: errorText(answer), callbacks, released };
   }
 
   // What a request caused for page objects: callbacks for this page (others' go to their streams) and releases.
@@ -294,27 +365,30 @@ class BridgeServer extends EventEmitter {
   }
 
   async _destroy(session, body) {
-    const pageElement = Number(body.element);
     this._element(session, body);
-    return this._destroyElement(session, pageElement);
+    return this._destroyElement(session, body.element);
   }
 
-  async _destroyElement(session, pageElement) {
+  // The instance goes whatever becomes of the page's wait: the host request itself has no time limit.
+  _destroyElement(session, pageElement) {
     const hostElement = session.elements.get(pageElement);
-    if (hostElement === undefined) return { ok: false };
+    if (hostElement === undefined) return Promise.resolve({ ok: false });
     this.sessions.removeElement(session, pageElement);
-    const answer = await this.host.request('destroy', String(hostElement));
-    // Page objects the instance held were released during the destruction.
-    for (const object of this._reports(session, answer).released) session.send({ type: 'released', object });
-    if (answer.status !== 'ok') return { ok: false, message: errorText(answer) };
-    return { ok: true, npError: Number(answer.fields[0]), forced: Number(answer.fields[1]) };
+    const destroyed = this.host.request('destroy', String(hostElement)).then((answer) => {
+      // Page objects the instance held were released during the destruction.
+      for (const object of this._reports(session, answer).released) session.send({ type: 'released', object });
+      if (answer.status !== 'ok') return { ok: false, message: errorText(answer) };
+      return { ok: true, npError: Number(answer.fields[0]), forced: Number(answer.fields[1]) };
+    });
+    destroyed.catch(() => {});
+    return within(destroyed, this.limits.hostCallMs);
   }
 
   // ---- values ----------------------------------------------------------------
 
   // A value from the page, checked and given the host's object ids.
   _toHost(session, field) {
-    const value = protocol.parseValue(String(field));
+    const value = protocol.parseValue(field);
     if (!value) throw new RequestError(400, 'bad value');
     if (value.type === 'fn' || value.type === 'obj') return `${value.type}:${this.sessions.hostObject(session, value.type, value.value)}`;
     // A page may hand back only its own elements' objects.
@@ -352,49 +426,36 @@ class BridgeServer extends EventEmitter {
     if (page) page.session.send({ type: 'released', object: `${page.type}:${page.id}` });
   }
 
-  async ledger() {
-    const host = this.host.exited ? this.host.finalLedger || {} : await this.host.ledger();
+  async ledger(timeoutMs = 0) {
+    const host = this.host.exited ? this.host.finalLedger || {} : await this.host.ledger(timeoutMs);
     let elements = 0;
     for (const session of this.sessions.byId.values()) elements += session.elements.size;
     return { host, sessions: this.sessions.byId.size, elements, pageObjects: this.sessions.byObject.size };
   }
 }
 
+// A request's target as a path from the root ('//x/y' is a path too, not another host).
+function parseAddress(target) {
+  try {
+    if (target.startsWith('/')) return new URL(`http://127.0.0.1${target}`);
+  } catch {
+    // not a path: refused below
+  }
+  throw new RequestError(400, 'bad address');
+}
+
+// The reason a failed or refused host answer gives.
 function errorText(answer) {
-  const field = answer.fields[0];
-  const bytes = field ? protocol.parseText(field) : null;
+  const bytes = protocol.parseText(answer.fields[0] || "'");
   return bytes ? bytes.toString('utf8') : answer.fields.join(' ');
 }
 
-function injectShim(html) {
-  if (html.includes('/halvo-bridge/shim.js')) return html;
+// The shim first thing in the head, with the token of this serving of the page.
+function injectShim(html, token) {
+  const tag = `<script src="${API}shim.js" data-page="${token}"></script>`;
   const head = /<head(\s[^>]*)?>/i.exec(html);
-  if (head) return html.slice(0, head.index + head[0].length) + SHIM_TAG + html.slice(head.index + head[0].length);
-  return SHIM_TAG + html;
-}
-
-function readJson(request, limit = 4 * 1024 * 1024) {
-  return new Promise((resolve, reject) => {
-    const chunks = [];
-    let size = 0;
-    request.on('data', (chunk) => {
-      size += chunk.length;
-      if (size > limit) {
-        reject(new RequestError(413, 'too large'));
-        request.destroy();
-      } else {
-        chunks.push(chunk);
-      }
-    });
-    request.on('end', () => {
-      try {
-        resolve(chunks.length ? JSON.parse(Buffer.concat(chunks).toString('utf8')) : {});
-      } catch {
-        reject(new RequestError(400, 'bad JSON'));
-      }
-    });
-    request.on('error', reject);
-  });
+  if (head) return html.slice(0, head.index + head[0].length) + tag + html.slice(head.index + head[0].length);
+  return tag + html;
 }
 
 module.exports = { BridgeServer, injectShim };

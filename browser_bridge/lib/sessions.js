@@ -1,38 +1,90 @@
 'use strict';
 // Pages as the bridge knows them: each page load (each frame) is a session
-// with its own element ids and page-object ids, mapped to the host's, and an
-// event stream that carries what happens outside a call: javascript: URLs
-// from the module, later callbacks, released page objects.
+// with the page's address, its own element ids and page-object ids, mapped to
+// the host's, and an event stream that carries what happens outside a call:
+// javascript: URLs from the module, later callbacks, released page objects.
+// Events wait for a page without a stream in a bounded queue, and a stream
+// that does not take its data holds a bounded amount of it; beyond either,
+// events are dropped (the oldest waiting ones first) and counted.
 const crypto = require('node:crypto');
 
 class Session {
-  constructor(id, origin) {
+  constructor(id, page, limits) {
     this.id = id;
-    this.origin = origin;
+    this.page = page; // the page's address, from the request the browser made
+    this.limits = limits;
     this.elements = new Map(); // page element id -> host element id
     this.scriptables = new Set(); // host np ids of this page's elements
     this.toHostObject = new Map(); // 'fn:3' -> host page-object id
     this.fromHostObject = new Map(); // host page-object id -> { type, id }
     this.stream = null;
+    this.streamlessSince = Date.now(); // when the page last had no event stream
     this.pending = [];
+    this.dropped = 0;
     this.closed = false;
-    this.lastSeen = Date.now();
   }
 
   send(event) {
     if (this.closed) return;
-    if (this.stream) this.stream.write(`data: ${JSON.stringify(event)}\n\n`);
-    else this.pending.push(event);
+    if (this.stream) {
+      if (this.stream.writableLength > this.limits.maxBufferedBytes) {
+        this.dropped++;
+        return;
+      }
+      this.stream.write(`data: ${JSON.stringify(event)}\n\n`);
+      return;
+    }
+    this.pending.push(event);
+    if (this.pending.length > this.limits.maxQueuedEvents) {
+      this.pending.shift();
+      this.dropped++;
+    }
   }
 
   attach(stream) {
+    // One stream a page: a newer one takes the place of the older.
+    if (this.stream && this.stream !== stream) this.stream.end();
     this.stream = stream;
+    this.streamlessSince = null;
     for (const event of this.pending.splice(0)) this.send(event);
   }
 }
 
+// The HTML pages the bridge served, each under a token of its own that the
+// page's shim presents when it opens its session: the page's path is the one
+// the bridge served, never one the page names. A token is good once, for a
+// while; the table keeps at most `max` of them.
+class ServedPages {
+  constructor({ max = 1000, lifetimeMs = 10 * 60 * 1000 } = {}) {
+    this.max = max;
+    this.lifetimeMs = lifetimeMs;
+    this.byToken = new Map();
+  }
+
+  add(origin, pagePath) {
+    const token = crypto.randomBytes(16).toString('hex');
+    this.byToken.set(token, { origin, path: pagePath, at: Date.now() });
+    // Oldest first: Map keeps insertion order.
+    for (const [old, page] of this.byToken) {
+      if (this.byToken.size <= this.max && Date.now() - page.at <= this.lifetimeMs) break;
+      this.byToken.delete(old);
+    }
+    return token;
+  }
+
+  // The page served under the token to that origin, taken off the table; null when none.
+  take(token, origin) {
+    const page = this.byToken.get(token);
+    if (!page) return null;
+    this.byToken.delete(token);
+    if (page.origin !== origin || Date.now() - page.at > this.lifetimeMs) return null;
+    return page.origin + page.path;
+  }
+}
+
 class Sessions {
-  constructor() {
+  constructor(limits = { maxQueuedEvents: 1000, maxBufferedBytes: 4 * 1024 * 1024 }) {
+    this.limits = limits;
     this.byId = new Map();
     this.byElement = new Map(); // host element id -> { session, element }
     this.byObject = new Map(); // host page-object id -> session
@@ -40,9 +92,9 @@ class Sessions {
     this.nextObject = 1;
   }
 
-  create(origin) {
+  create(page) {
     const id = crypto.randomBytes(12).toString('hex');
-    const session = new Session(id, origin);
+    const session = new Session(id, page, this.limits);
     this.byId.set(id, session);
     return session;
   }
@@ -100,8 +152,9 @@ class Sessions {
     session.closed = true;
     if (session.stream) session.stream.end();
     session.stream = null;
+    session.pending = [];
     this.byId.delete(session.id);
   }
 }
 
-module.exports = { Sessions };
+module.exports = { Sessions, ServedPages };

@@ -1,8 +1,9 @@
 'use strict';
 // The whole chain a page needs, started and stopped as one: a private Wine
-// prefix (with the working engine registered when one is given), its
+// prefix (with the working engine registered when one is given, and the
+// plug-in's allowed origins as given: null for its default list), its
 // wineserver, the headless host with the plug-in modules, and the bridge that
-// serves the pages.
+// serves the pages (limits: the bridge's, see bridge_server.js).
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
@@ -19,6 +20,8 @@ async function startStack({
   roots = [],
   index = '/demo/',
   port = 0,
+  allowedOrigins = null,
+  limits = {},
   log = () => {},
 }) {
   await wine.ensurePrefix(prefix);
@@ -35,6 +38,7 @@ async function startStack({
       await wine.unregisterServer(prefix, fs.readFileSync(marker, 'utf8'));
       fs.rmSync(marker);
     }
+    await wine.setAllowedOrigins(prefix, allowedOrigins);
     const host = await HostProcess.start({
       hostExe: paths.HOST,
       modules,
@@ -49,6 +53,7 @@ async function startStack({
         ...roots,
       ],
       index,
+      limits,
       log,
     });
     const url = await bridge.listen(port);

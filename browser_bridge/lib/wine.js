@@ -76,4 +76,29 @@ async function unregisterServer(prefix, dll) {
   await run('wine', ['regsvr32', '/s', '/u', windowsPath(dll)], wineEnv(prefix));
 }
 
-module.exports = { wineEnv, windowsPath, ensurePrefix, startServer, stopServer, registerServer, unregisterServer };
+// The plug-in's site lock: the origins whose pages may use the engine, as an
+// administrator sets them (HKEY_LOCAL_MACHINE); null takes the value out of
+// both hives, so the module's default list (pages of this machine) holds.
+const PLUGIN_KEY = 'Software\\Halvo\\Transfer Plugin';
+
+async function setAllowedOrigins(prefix, origins) {
+  const env = wineEnv(prefix);
+  if (origins === null) {
+    // reg answers 1 when there was no value: nothing to take out then.
+    for (const hive of ['HKLM', 'HKCU']) await run('wine', ['reg', 'delete', `${hive}\\${PLUGIN_KEY}`, '/v', 'AllowedOrigins', '/f'], env);
+    return;
+  }
+  const code = await run('wine', ['reg', 'add', `HKLM\\${PLUGIN_KEY}`, '/v', 'AllowedOrigins', '/t', 'REG_SZ', '/d', origins, '/f'], env);
+  if (code !== 0) throw new Error(`reg add AllowedOrigins failed with ${code}`);
+}
+
+module.exports = {
+  wineEnv,
+  windowsPath,
+  ensurePrefix,
+  startServer,
+  stopServer,
+  registerServer,
+  unregisterServer,
+  setAllowedOrigins,
+};

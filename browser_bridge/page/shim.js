@@ -11,17 +11,27 @@
 
   var API = '/halvo-bridge/';
   var FAILED_CALL = 'Error calling method on NPObject.';
+  // The bridge wrote this serving of the page on the tag that loaded this script.
+  var served = document.currentScript ? document.currentScript.getAttribute('data-page') : null;
 
   function post(route, body) {
     var request = new XMLHttpRequest();
     request.open('POST', API + route, false); // synchronous, as script calls into a plug-in are
     request.setRequestHeader('Content-Type', 'application/json');
     request.send(JSON.stringify(body));
-    if (request.status !== 200) throw new Error('halvo bridge: ' + route + ' answered ' + request.status + ' ' + request.responseText);
+    if (request.status !== 200) {
+      var reason = request.responseText;
+      try {
+        reason = JSON.parse(reason).error;
+      } catch (error) {
+        // not the bridge's own answer: its text as it is
+      }
+      throw new Error('halvo bridge: ' + route + ' answered ' + request.status + ': ' + reason);
+    }
     return JSON.parse(request.responseText);
   }
 
-  var opened = post('session', { href: location.href });
+  var opened = post('session', { page: served || '' });
   var session = opened.session;
   var types = opened.types.map(function (type) { return type.toLowerCase(); });
 

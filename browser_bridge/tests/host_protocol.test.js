@@ -12,12 +12,13 @@ const wine = require('../lib/wine');
 const { prefix } = require('./support');
 
 const PREFIX = prefix('bare');
+const PAGE = 'http://127.0.0.1:8400/tests/probe.html';
 let host;
 let nextElement = 1;
 
-async function newElement(type = 'application/x-halvo-probe') {
+async function newElement(type = 'application/x-halvo-probe', page = PAGE) {
   const element = nextElement++;
-  const answer = await host.request('new', String(element), protocol.text(type), '0', '0', '100', '50');
+  const answer = await host.request('new', String(element), protocol.text(page), protocol.text(type), '0', '0', '100', '50');
   assert.equal(answer.status, 'ok', JSON.stringify(answer));
   assert.equal(answer.fields[0], '0');
   return element;
@@ -55,8 +56,12 @@ describe('loading modules as a browser does', () => {
   test('types match without regard to case; an unknown type makes no instance', async () => {
     const element = await newElement('APPLICATION/X-Halvo-Probe');
     assert.equal((await call(element, 'Echo', 'i:1')).fields[0], 'i:1');
-    const unknown = await host.request('new', '900', protocol.text('application/x-other'), '0', '0', '1', '1');
+    const unknown = await host.request('new', '900', protocol.text(PAGE), protocol.text('application/x-other'), '0', '0', '1', '1');
     assert.equal(unknown.status, 'error');
+    // Every element is on a page: a request without the page's address makes nothing.
+    const noPage = await host.request('new', '901', protocol.text('application/x-halvo-probe'), '0', '0', '1', '1');
+    assert.equal(noPage.status, 'error');
+    assert.equal((await call(901, 'Echo')).status, 'error');
     assert.equal((await call(900, 'Echo')).status, 'error');
   });
 });
@@ -177,6 +182,51 @@ describe('page functions and failed calls', () => {
     const thrown = await call(element, 'SetException', protocol.text('engine said no'));
     assert.equal(thrown.status, 'failed');
     assert.equal(protocol.parseText(thrown.fields[0]).toString(), 'engine said no');
+  });
+});
+
+describe('the page\'s window, as a module asks it for its address', () => {
+  const text = (answer) => protocol.parseText(answer.fields[0]).toString('utf8');
+
+  test('NPP_New learns the page\'s address byte for byte, and whatever it got goes back', async () => {
+    for (const page of ['http://127.0.0.1:8400/tests/probe.html?x=1&y=%20', 'https://EXAMPLE.org:443/é', 'file:///C:/page.html', '']) {
+      const before = await host.ledger();
+      const element = await newElement('application/x-halvo-probe', page);
+      assert.equal(text(await call(element, 'PageAtNew')), page);
+      const made = await host.ledger();
+      // The scriptable object, and the window with its location, kept for the page while the instance lives.
+      assert.deepEqual([made.objects, made.memory], [before.objects + 3, before.memory]);
+      const destroyed = await host.request('destroy', String(element));
+      assert.deepEqual(destroyed.fields, ['0', '1'], 'only the host\'s reference to the scriptable object was left');
+      const after = await host.ledger();
+      assert.deepEqual([after.objects, after.memory, after.faults], [before.objects, before.memory, before.faults]);
+    }
+  });
+
+  test('every ask answers references of the caller\'s own; other properties are not there', async () => {
+    const element = await newElement();
+    const before = await host.ledger();
+    for (let i = 0; i < 3; i++) assert.equal(text(await call(element, 'Page')), PAGE);
+    for (const [first, second, answer] of [
+      ['document', 'href', 'no document'],
+      ['location', 'host', 'no host'],
+      ['location', 'location', 'no location'],
+      ['href', 'href', 'no href'],
+    ]) {
+      assert.equal(text(await call(element, 'Page', protocol.text(first), protocol.text(second))), answer);
+    }
+    const after = await host.ledger();
+    assert.deepEqual([after.objects, after.memory, after.faults], [before.objects, before.memory, before.faults]);
+  });
+
+  test('a window object a module keeps is taken at the instance\'s end, the location with it', async () => {
+    const before = await host.ledger();
+    const element = await newElement();
+    assert.equal((await call(element, 'KeepWindow')).fields[0], 'true');
+    const destroyed = await host.request('destroy', String(element));
+    assert.deepEqual(destroyed.fields, ['0', '2']); // the scriptable object and the kept window
+    const after = await host.ledger();
+    assert.deepEqual([after.objects, after.memory, after.faults], [before.objects, before.memory, before.faults]);
   });
 });
 

@@ -5,6 +5,7 @@
 // come and go with their elements and pages; and, with the probe module, the
 // paths every page relies on: javascript: URLs, callbacks and failed calls.
 const assert = require('node:assert/strict');
+const http = require('node:http');
 const { after, before, describe, test } = require('node:test');
 
 const { launchBrowser } = require('../lib/browser');
@@ -168,6 +169,91 @@ describe('instances come and go with their elements and pages', () => {
     });
     assert.equal(kind, 'undefined');
     await tab.close();
+  });
+});
+
+describe('the page\'s address and its messages', () => {
+  test('the module learns the page\'s address from the requests its browser made', async () => {
+    for (const address of [`${stack.url}/tests/probe.html?q=1`, `http://localhost:${stack.bridge.port}/tests/probe.html`]) {
+      const tab = await openPage(browser, address);
+      const [href, learned] = await tab.evaluate(() => [location.href, document.getElementById('probe').PageAtNew()]);
+      assert.equal(learned, href);
+      await tab.close();
+    }
+  });
+
+  test('the page library reads only messages from the page\'s own window and origin', async () => {
+    const tab = await page('messages.html');
+    await tab.evaluate((otherOrigin) => {
+      const text = window.eventText;
+      // Event messages by their text, but not from this window or not of this origin.
+      window.dispatchEvent(new MessageEvent('message', { data: text('foreign-origin'), origin: 'http://evil.example', source: window }));
+      window.dispatchEvent(new MessageEvent('message', { data: text('no-source'), origin: location.origin }));
+      for (const [base, key] of [[location.origin, 'same-origin-frame'], [otherOrigin, 'other-origin-frame']]) {
+        const frame = document.createElement('iframe');
+        frame.src = `${base}/tests/post_to_parent.html#${encodeURIComponent(text(key))}`;
+        document.body.appendChild(frame);
+      }
+      // And the plug-in's own, through a javascript: URL into the element's frame.
+      document.getElementById('probe').Post(`javascript:window.postMessage('${text('plug-in')}',window.location.href)`, '_self');
+    }, `http://localhost:${stack.bridge.port}`);
+    await waitFor('all five messages', () => tab.evaluate(() => window.raw.length >= 5));
+    assert.deepEqual(await tab.evaluate(() => window.events), ['plug-in']);
+    await tab.close();
+  });
+});
+
+describe('a page of another site', () => {
+  // A site of its own on this machine: one page, whatever is asked.
+  async function foreignSite() {
+    const server = http.createServer((request, response) => {
+      response.writeHead(200, { 'Content-Type': 'text/html; charset=utf-8' });
+      response.end('<!doctype html><html><head><title>elsewhere</title></head><body></body></html>');
+    });
+    await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+    return { server, url: `http://127.0.0.1:${server.address().port}/` };
+  }
+
+  test('opens no session, reads nothing of the bridge, and its messages into a framed page are ignored', async () => {
+    const site = await foreignSite();
+    const answered = [];
+    const watch = (request, response) => response.on('finish', () => answered.push(`${request.method} ${request.url} ${response.statusCode}`));
+    stack.bridge.server.prependListener('request', watch);
+    const tab = await openPage(browser, site.url);
+    const outcome = await tab.evaluate(async (bridge) => {
+      const body = JSON.stringify({ page: 'x' });
+      const result = {};
+      // A simple POST any site may send without asking: it goes out, its answer is the site's no more.
+      result.fetch = await fetch(`${bridge}/halvo-bridge/session`, { method: 'POST', headers: { 'Content-Type': 'text/plain' }, body })
+        .then((response) => response.status, () => 'unreadable');
+      await fetch(`${bridge}/halvo-bridge/session`, { method: 'POST', mode: 'no-cors', headers: { 'Content-Type': 'text/plain' }, body });
+      navigator.sendBeacon(`${bridge}/halvo-bridge/session`, new Blob([body], { type: 'text/plain' }));
+      result.ledger = await fetch(`${bridge}/halvo-bridge/ledger`).then((response) => response.json(), () => 'unreadable');
+      return result;
+    }, stack.url);
+    assert.deepEqual(outcome, { fetch: 'unreadable', ledger: 'unreadable' });
+    await waitFor('three refused sessions', () => answered.filter((line) => line === 'POST /halvo-bridge/session 403').length === 3);
+    assert.ok(!answered.some((line) => /session 200/.test(line)), answered.join('\n'));
+
+    // It frames a page of the bridge and posts it an event message, as if from the plug-in.
+    await tab.evaluate((address) => new Promise((resolve) => {
+      const frame = document.createElement('iframe');
+      frame.src = address;
+      frame.onload = () => {
+        const text = ['3', 'C:\\', 'forged', ...Array(21).fill('0')].join('|');
+        frame.contentWindow.postMessage(text, '*');
+        resolve();
+      };
+      document.body.appendChild(frame);
+    }), `${stack.url}/tests/messages.html`);
+    const framed = await waitFor('the framed page', () => tab.frames().find((frame) => frame.url().endsWith('/tests/messages.html')) || null);
+    await waitFor('the forged message', () => framed.evaluate(() => window.raw.length === 1));
+    assert.deepEqual(await framed.evaluate(() => window.events), []);
+    const session = await framed.evaluate(() => window.__halvoBridge.session);
+    await tab.close();
+    stack.bridge.server.removeListener('request', watch);
+    await new Promise((resolve) => site.server.close(resolve));
+    await waitFor('the framed page gone', () => stack.bridge.sessions.get(session) === null);
   });
 });
 

@@ -2,7 +2,10 @@
 // mistake, so that the headless host's rules and the bridge's paths can be
 // shown to hold: it echoes values, posts URLs (also from another thread),
 // calls page functions now or later, leaks memory, frees twice, releases
-// too often and throws out of its entry points.
+// too often, throws out of its entry points, keeps the page's window object,
+// blocks the plug-in thread and writes to the host's standard output. It
+// asks for its page's address in NPP_New, as a site-locked module does, and
+// keeps what the host answered.
 #include <windows.h>
 
 #include <cstdlib>
@@ -25,6 +28,7 @@ struct ProbeObject : NPObject {
 struct Probe {
   NPP npp;
   ProbeObject* object = nullptr;
+  std::string pageAtNew;  // the href NPP_New learned, or what went wrong
 };
 
 bool IsName(NPIdentifier name, const char* wanted) {
@@ -37,7 +41,8 @@ bool IsName(NPIdentifier name, const char* wanted) {
 const char* const kMethods[] = {"Echo",          "Post",        "PostFromThread", "PostLater",
                                 "Call",          "Keep",        "CallKeptLater",  "Leak",
                                 "FreeTwice",     "ReleaseTwice", "Throw",         "SetException",
-                                "Fail",          "Forget"};
+                                "Fail",          "Forget",      "Page",           "PageAtNew",
+                                "KeepWindow",    "Sleep",       "WriteOut"};
 
 std::string Name(NPIdentifier name) {
   NPUTF8* text = host->utf8fromidentifier(name);
@@ -51,17 +56,45 @@ std::string StringArgument(const NPVariant* args, uint32_t argCount, uint32_t in
   return std::string(args[index].value.stringValue.UTF8Characters, args[index].value.stringValue.UTF8Length);
 }
 
+// A string result in host memory, as results must be.
+void TextResult(const std::string& text, NPVariant* result) {
+  auto* copy = static_cast<NPUTF8*>(host->memalloc(static_cast<uint32_t>(text.size() + 1)));
+  std::memcpy(copy, text.c_str(), text.size() + 1);
+  STRINGN_TO_NPVARIANT(copy, static_cast<uint32_t>(text.size()), *result);
+}
+
 void CopyValue(const NPVariant& from, NPVariant* to) {
   *to = from;
   if (from.type == NPVariantType_String) {
-    uint32_t length = from.value.stringValue.UTF8Length;
-    auto* copy = static_cast<NPUTF8*>(host->memalloc(length + 1));
-    std::memcpy(copy, from.value.stringValue.UTF8Characters, length);
-    copy[length] = 0;
-    STRINGN_TO_NPVARIANT(copy, length, *to);
+    TextResult(std::string(from.value.stringValue.UTF8Characters, from.value.stringValue.UTF8Length), to);
   } else if (from.type == NPVariantType_Object) {
     host->retainobject(from.value.objectValue);
   }
+}
+
+// Window, then window[first], then that[second], as a module learns its page's
+// address; every object and value it got is released but the last value,
+// which the caller owns. False when a step was refused (*what says which).
+bool AskPage(NPP npp, const std::string& first, const std::string& second, NPVariant* value, std::string* what) {
+  VOID_TO_NPVARIANT(*value);
+  NPObject* window = nullptr;
+  if (host->getvalue(npp, NPNVWindowNPObject, &window) != NPERR_NO_ERROR || window == nullptr) {
+    *what = "no window";
+    return false;
+  }
+  NPVariant inner;
+  VOID_TO_NPVARIANT(inner);
+  bool got = host->getproperty(npp, window, host->getstringidentifier(first.c_str()), &inner);
+  host->releaseobject(window);
+  if (!got || inner.type != NPVariantType_Object) {
+    host->releasevariantvalue(&inner);
+    *what = "no " + first;
+    return false;
+  }
+  got = host->getproperty(npp, inner.value.objectValue, host->getstringidentifier(second.c_str()), value);
+  host->releasevariantvalue(&inner);
+  if (!got) *what = "no " + second;
+  return got;
 }
 
 struct LaterUrl {
@@ -184,6 +217,36 @@ bool Invoke(NPObject* npobj, NPIdentifier name, const NPVariant* args, uint32_t 
     host->releaseobject(extra);
     return true;
   }
+  if (method == "Page") {
+    // The page's address now (as a string in host memory, handed on), or why not.
+    std::string first = argCount > 0 ? StringArgument(args, argCount, 0) : "location";
+    std::string second = argCount > 1 ? StringArgument(args, argCount, 1) : "href";
+    std::string what;
+    if (!AskPage(object->npp, first, second, result, &what)) TextResult(what, result);
+    return true;
+  }
+  if (method == "PageAtNew") {
+    TextResult(static_cast<Probe*>(object->npp->pdata)->pageAtNew, result);
+    return true;
+  }
+  if (method == "KeepWindow") {
+    // A reference never released: the instance's end must take it.
+    NPObject* window = nullptr;
+    BOOLEAN_TO_NPVARIANT(host->getvalue(object->npp, NPNVWindowNPObject, &window) == NPERR_NO_ERROR, *result);
+    return true;
+  }
+  if (method == "Sleep") {
+    // A module that holds the plug-in thread, as one waiting on a stuck engine does.
+    Sleep(argCount > 0 && NPVARIANT_IS_DOUBLE(args[0]) ? static_cast<DWORD>(args[0].value.doubleValue) : 0);
+    return true;
+  }
+  if (method == "WriteOut") {
+    // Bytes of its own on the host's standard output, as a module that prints does.
+    std::string bytes = StringArgument(args, argCount, 0);
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    return true;
+  }
   if (method == "Throw") throw std::runtime_error("thrown out of the module");
   if (method == "SetException") {
     host->setexception(npobj, StringArgument(args, argCount, 0).c_str());
@@ -197,9 +260,21 @@ bool NoProperty(NPObject*, NPIdentifier) { return false; }
 NPClass probeClass = {NP_CLASS_STRUCT_VERSION, Allocate, Deallocate, Invalidate, HasMethod, Invoke, nullptr,
                       NoProperty, nullptr,      nullptr,    NoProperty, nullptr,   nullptr};
 
-NPError New(NPMIMEType, NPP instance, uint16_t, int16_t, char**, char**, NPSavedData*) {
-  auto* probe = new Probe{instance};
+NPError New(NPMIMEType, NPP instance, uint16_t, int16_t argc, char** argn, char** argv, NPSavedData*) {
+  // sleep="MS": NPP_New holds the plug-in thread that long, as a module waiting on a stuck engine does.
+  for (int16_t i = 0; i < argc; ++i)
+    if (std::strcmp(argn[i], "sleep") == 0) Sleep(static_cast<DWORD>(std::strtoul(argv[i], nullptr, 10)));
+  auto* probe = new Probe{instance, nullptr, std::string()};
   instance->pdata = probe;
+  NPVariant href;
+  std::string what;
+  if (!AskPage(instance, "location", "href", &href, &what))
+    probe->pageAtNew = "(" + what + ")";
+  else if (href.type != NPVariantType_String)
+    probe->pageAtNew = "(not a string)";
+  else
+    probe->pageAtNew.assign(href.value.stringValue.UTF8Characters, href.value.stringValue.UTF8Length);
+  host->releasevariantvalue(&href);
   return NPERR_NO_ERROR;
 }
 

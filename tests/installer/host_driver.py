@@ -8,6 +8,8 @@ import threading
 import time
 
 MIME_TYPE = "application/x-halvoplugin"
+# The page the element is on: one of this machine, which the plug-in's default site lock allows.
+LOOPBACK_PAGE = "http://127.0.0.1/"
 STATUS_OK = 0
 STATE_COMPLETED = 6
 # LoadFinishTask's fields, in order (key, url, folder, fileName, state, ...).
@@ -143,8 +145,9 @@ class Host:
         return dict(w.split("=", 1) for w in answer if "=" in w)
 
 
-def new_element(host, element):
-    answer, _ = host.request("new", element, text(MIME_TYPE), "0", "0", "400", "300")
+def new_element(host, element, page=LOOPBACK_PAGE):
+    """An instance for an element of the page at address `page`."""
+    answer, _ = host.request("new", element, text(page), text(MIME_TYPE), "0", "0", "400", "300")
     if answer[0] != "0" or not answer[1].startswith("np:"):
         raise HostError("NPP_New answered %s" % " ".join(answer))
 

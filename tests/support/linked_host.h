@@ -12,6 +12,7 @@ class LinkedHostTest : public ::testing::Test {
   void SetUp() override { SetHostFunctions(host.Table()); }
   void TearDown() override {
     SetHostFunctions(nullptr);
+    host.ClosePage();
     EXPECT_EQ(0u, host.LiveAllocations()) << "host memory handed out and never freed";
     EXPECT_EQ(0u, host.LiveObjects()) << "NPObjects still referenced";
     for (const auto& fault : host.Faults()) ADD_FAILURE() << "host fault: " << fault;

@@ -30,6 +30,8 @@ NPP ModuleTest::NewInstance(const char* mimeType, NPError* result) {
 NPError ModuleTest::DestroyInstance(NPP instance) { return plugin.destroy(instance, nullptr); }
 
 void ModuleTest::ExpectBalancedLedgers() {
+  // The page goes last: what remains alive after that, someone forgot to release.
+  host.ClosePage();
   EXPECT_EQ(0u, host.LiveAllocations()) << "host memory handed out and never freed";
   EXPECT_EQ(0u, host.LiveObjects()) << "NPObjects still referenced";
   for (const auto& fault : host.Faults()) ADD_FAILURE() << "host fault: " << fault;

@@ -21,7 +21,7 @@ class ModuleTest : public ::testing::Test {
   NPP NewInstance(const char* mimeType = kMimeType, NPError* result = nullptr);
   NPError DestroyInstance(NPP instance);
 
-  // The ledgers; each test calls this implicitly at its end.
+  // The ledgers; each test calls this implicitly at its end (the page is closed first).
   void ExpectBalancedLedgers();
 
   TestHost host;

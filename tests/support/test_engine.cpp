@@ -120,6 +120,8 @@ TestEngine::TestEngine() {
   holdWorkers_ = Find<decltype(holdWorkers_)>("TestEngine_HoldWorkers");
   waitForWorkers_ = Find<decltype(waitForWorkers_)>("TestEngine_WaitForWorkers");
   getWorkerResult_ = Find<decltype(getWorkerResult_)>("TestEngine_GetWorkerResult");
+  hold_ = Find<decltype(hold_)>("TestEngine_Hold");
+  waitForHeld_ = Find<decltype(waitForHeld_)>("TestEngine_WaitForHeld");
   objectCount_ = Find<decltype(objectCount_)>("TestEngine_ObjectCount");
   getObject_ = Find<decltype(getObject_)>("TestEngine_GetObject");
   getLedger_ = Find<decltype(getLedger_)>("TestEngine_GetLedger");
@@ -219,6 +221,12 @@ uint32_t TestEngine::FireOnWorker(VARIANT* args, uint32_t count, DISPID dispid, 
 }
 
 void TestEngine::HoldWorkers(bool hold) { holdWorkers_(hold ? TRUE : FALSE); }
+
+void TestEngine::Hold(TestEngineHold place, bool hold) { hold_(place, hold ? TRUE : FALSE); }
+
+bool TestEngine::WaitForHeld(TestEngineHold place, uint32_t count, DWORD timeoutMilliseconds) {
+  return waitForHeld_(place, count, timeoutMilliseconds) != FALSE;
+}
 
 bool TestEngine::WaitForWorkers(DWORD timeoutMilliseconds) { return waitForWorkers_(timeoutMilliseconds) != FALSE; }
 

@@ -81,6 +81,9 @@ class TestEngine {
   void HoldWorkers(bool hold);
   bool WaitForWorkers(DWORD timeoutMilliseconds = 30000);
   bool WorkerResult(uint32_t ticket, HRESULT* fired, TestEngineFireResult* result);
+  // Calls wait at the place while it is held (test_engine_control.h).
+  void Hold(TestEngineHold place, bool hold);
+  bool WaitForHeld(TestEngineHold place, uint32_t count = 1, DWORD timeoutMilliseconds = 30000);
 
   // Objects and memory.
   uint32_t ObjectCount(const wchar_t* object = nullptr, bool liveOnly = true) const;
@@ -113,6 +116,8 @@ class TestEngine {
   decltype(&TestEngine_HoldWorkers) holdWorkers_ = nullptr;
   decltype(&TestEngine_WaitForWorkers) waitForWorkers_ = nullptr;
   decltype(&TestEngine_GetWorkerResult) getWorkerResult_ = nullptr;
+  decltype(&TestEngine_Hold) hold_ = nullptr;
+  decltype(&TestEngine_WaitForHeld) waitForHeld_ = nullptr;
   decltype(&TestEngine_ObjectCount) objectCount_ = nullptr;
   decltype(&TestEngine_GetObject) getObject_ = nullptr;
   decltype(&TestEngine_GetLedger) getLedger_ = nullptr;

@@ -27,6 +27,10 @@ NPClass pageFunctionClass = {NP_CLASS_STRUCT_VERSION, AllocatePageObject, Deallo
                              nullptr};
 NPClass plainObjectClass = {NP_CLASS_STRUCT_VERSION, AllocatePageObject, DeallocatePageObject, nullptr, nullptr,
                             nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+NPClass windowClass = {NP_CLASS_STRUCT_VERSION, AllocatePageObject, DeallocatePageObject, nullptr, nullptr, nullptr,
+                       nullptr, nullptr, TestHost::WindowGetProperty, nullptr, nullptr, nullptr, nullptr};
+NPClass locationClass = {NP_CLASS_STRUCT_VERSION, AllocatePageObject, DeallocatePageObject, nullptr, nullptr,
+                         nullptr, nullptr, nullptr, TestHost::LocationGetProperty, nullptr, nullptr, nullptr, nullptr};
 
 }  // namespace
 
@@ -50,10 +54,12 @@ TestHost::TestHost() : pluginThread(GetCurrentThreadId()) {
   funcs_.invokeDefault = InvokeDefault;
   funcs_.releasevariantvalue = ReleaseVariantValueEntry;
   funcs_.setexception = SetException;
+  funcs_.getproperty = GetProperty;
   currentHost = this;
 }
 
 TestHost::~TestHost() {
+  ClosePage();
   for (auto& entry : memory_) std::free(entry.first);
   if (currentHost == this) currentHost = nullptr;
 }
@@ -157,13 +163,86 @@ NPObject* TestHost::CreatePageFunction(PageFunction body) {
   return object;
 }
 
-NPObject* TestHost::CreatePlainObject() {
-  NPObject* object = AllocatePageObject(nullptr, &plainObjectClass);
-  object->_class = &plainObjectClass;
+NPObject* TestHost::CreatePlainObject() { return NewPageObject(&plainObjectClass); }
+
+NPObject* TestHost::NewPageObject(NPClass* aClass) {
+  NPObject* object = AllocatePageObject(nullptr, aClass);
+  object->_class = aClass;
   object->referenceCount = 1;
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   objects_[object] = 1;
   return object;
+}
+
+void TestHost::EnsurePage() {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  if (window_ != nullptr) return;
+  window_ = NewPageObject(&windowClass);
+  location_ = NewPageObject(&locationClass);
+}
+
+NPObject* TestHost::Window() const {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  return window_;
+}
+
+NPObject* TestHost::Location() const {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  return location_;
+}
+
+void TestHost::ClosePage() {
+  NPObject* window = nullptr;
+  NPObject* location = nullptr;
+  {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    std::swap(window, window_);
+    std::swap(location, location_);
+  }
+  if (window != nullptr) ReleaseObject(window);
+  if (location != nullptr) ReleaseObject(location);
+}
+
+bool TestHost::AnswerProperty(PageAnswer answer, const std::function<void(NPVariant*)>& expected,
+                              NPVariant* result) {
+  switch (answer) {
+    case PageAnswer::Expected: expected(result); break;
+    case PageAnswer::Void: VOID_TO_NPVARIANT(*result); break;
+    case PageAnswer::Null: NULL_TO_NPVARIANT(*result); break;
+    case PageAnswer::Number: DOUBLE_TO_NPVARIANT(1.0, *result); break;
+    case PageAnswer::String: {
+      char* text = HostString(pageAddress);
+      STRINGN_TO_NPVARIANT(text, static_cast<uint32_t>(pageAddress.size()), *result);
+      break;
+    }
+    case PageAnswer::Object: OBJECT_TO_NPVARIANT(CreatePlainObject(), *result); break;
+  }
+  return true;
+}
+
+bool TestHost::WindowGetProperty(NPObject*, NPIdentifier name, NPVariant* result) {
+  TestHost* host = currentHost;
+  auto* id = static_cast<Identifier*>(name);
+  if (id == nullptr || !id->isString || id->text != "location") {
+    VOID_TO_NPVARIANT(*result);  // what a page answers for a property it does not have
+    return true;
+  }
+  return host->AnswerProperty(host->locationAnswer, [host](NPVariant* value) {
+    OBJECT_TO_NPVARIANT(host->Retain(host->Location()), *value);
+  }, result);
+}
+
+bool TestHost::LocationGetProperty(NPObject*, NPIdentifier name, NPVariant* result) {
+  TestHost* host = currentHost;
+  auto* id = static_cast<Identifier*>(name);
+  if (id == nullptr || !id->isString || id->text != "href") {
+    VOID_TO_NPVARIANT(*result);
+    return true;
+  }
+  return host->AnswerProperty(host->hrefAnswer, [host](NPVariant* value) {
+    char* text = host->HostString(host->pageAddress);
+    STRINGN_TO_NPVARIANT(text, static_cast<uint32_t>(host->pageAddress.size()), *value);
+  }, result);
 }
 
 bool TestHost::Invoke(NPObject* object, const std::string& method, const std::vector<NPVariant>& args,
@@ -263,9 +342,19 @@ void TestHost::MemFree(void* ptr) {
   std::free(ptr);
 }
 
-NPError TestHost::GetValue(NPP instance, NPNVariable variable, void*) {
-  currentHost->Record("NPN_GetValue", {Pointer(instance), std::to_string(variable)});
-  return NPERR_GENERIC_ERROR;
+NPError TestHost::GetValue(NPP instance, NPNVariable variable, void* value) {
+  TestHost* host = currentHost;
+  host->Record("NPN_GetValue", {Pointer(instance), std::to_string(variable)});
+  if (variable != NPNVWindowNPObject || value == nullptr || host->pageFailure == PageFailure::WindowError)
+    return NPERR_GENERIC_ERROR;
+  if (host->pageFailure == PageFailure::WindowNull) {
+    *static_cast<NPObject**>(value) = nullptr;
+    return NPERR_NO_ERROR;
+  }
+  host->EnsurePage();
+  // The caller gets a reference of its own and must release it.
+  *static_cast<NPObject**>(value) = host->Retain(host->Window());
+  return NPERR_NO_ERROR;
 }
 
 NPError TestHost::SetValue(NPP instance, NPPVariable variable, void* value) {
@@ -274,8 +363,13 @@ NPError TestHost::SetValue(NPP instance, NPPVariable variable, void* value) {
 }
 
 NPIdentifier TestHost::GetStringIdentifier(const NPUTF8* name) {
-  currentHost->Record("NPN_GetStringIdentifier", {Text(name)});
-  return currentHost->StringId(name != nullptr ? name : "");
+  TestHost* host = currentHost;
+  host->Record("NPN_GetStringIdentifier", {Text(name)});
+  std::string text = name != nullptr ? name : "";
+  if ((host->pageFailure == PageFailure::LocationIdentifier && text == "location") ||
+      (host->pageFailure == PageFailure::HrefIdentifier && text == "href"))
+    return nullptr;
+  return host->StringId(text);
 }
 
 NPIdentifier TestHost::GetIntIdentifier(int32_t intid) {
@@ -317,11 +411,14 @@ NPObject* TestHost::CreateObject(NPP npp, NPClass* aClass) {
 }
 
 NPObject* TestHost::RetainObject(NPObject* obj) {
-  TestHost* host = currentHost;
-  host->Record("NPN_RetainObject", {Pointer(obj)});
-  std::lock_guard<std::recursive_mutex> lock(host->mutex_);
-  if (host->objects_.count(obj) == 0) {
-    host->faults_.push_back("retain of a dead object " + Pointer(obj));
+  currentHost->Record("NPN_RetainObject", {Pointer(obj)});
+  return currentHost->Retain(obj);
+}
+
+NPObject* TestHost::Retain(NPObject* obj) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  if (objects_.count(obj) == 0) {
+    faults_.push_back("retain of a dead object " + Pointer(obj));
     return obj;
   }
   ++obj->referenceCount;
@@ -353,6 +450,22 @@ void TestHost::ReleaseVariantValueEntry(NPVariant* variant) {
 
 void TestHost::SetException(NPObject* obj, const NPUTF8* message) {
   currentHost->Record("NPN_SetException", {Pointer(obj), Text(message)});
+}
+
+bool TestHost::GetProperty(NPP npp, NPObject* obj, NPIdentifier propertyName, NPVariant* result) {
+  TestHost* host = currentHost;
+  auto* id = static_cast<Identifier*>(propertyName);
+  std::string name = id == nullptr ? "(null)" : id->isString ? id->text : std::to_string(id->number);
+  host->Record("NPN_GetProperty", {Pointer(npp), Pointer(obj), name});
+  if (!host->IsLive(obj)) {
+    host->Fault("NPN_GetProperty on a dead object");
+    return false;
+  }
+  if ((host->pageFailure == PageFailure::LocationProperty && name == "location") ||
+      (host->pageFailure == PageFailure::HrefProperty && name == "href"))
+    return false;
+  if (obj->_class == nullptr || obj->_class->getProperty == nullptr) return false;
+  return obj->_class->getProperty(obj, propertyName, result);
 }
 
 namespace {

@@ -63,6 +63,8 @@ class TestHost {
   // Script-side operations on a plug-in object, as a browser performs them.
   bool Invoke(NPObject* object, const std::string& method, const std::vector<NPVariant>& args, NPVariant* result);
   void ReleaseObject(NPObject* object);
+  // A reference taken by the host itself (not recorded as a plug-in's call).
+  NPObject* Retain(NPObject* object);
   void ReleaseVariantValue(NPVariant* value);
   // What one browser does at NPP_Destroy: invalidate and free, whatever the count.
   void InvalidateAndDeallocate(NPObject* object);
@@ -73,6 +75,31 @@ class TestHost {
   bool failMemAlloc = false;
   bool failCreateObject = false;
   DWORD pluginThread;
+
+  // The page that holds the elements, as a browser offers it: NPN_GetValue
+  // (NPNVWindowNPObject) hands out a retained window object, whose "location"
+  // property is a retained location object, whose "href" is pageAddress in
+  // host memory. The page holds one reference to each from the first request
+  // until ClosePage. By default every element sits on an allowed page.
+  enum class PageAnswer { Expected, Void, Null, Number, String, Object };
+  enum class PageFailure {
+    None,
+    WindowError,         // NPN_GetValue answers an error
+    WindowNull,          // NPN_GetValue answers success and no object
+    LocationIdentifier,  // NPN_GetStringIdentifier("location") answers null
+    HrefIdentifier,
+    LocationProperty,    // NPN_GetProperty of "location" fails
+    HrefProperty,
+  };
+  std::string pageAddress = "http://127.0.0.1/test.html";
+  PageAnswer locationAnswer = PageAnswer::Expected;  // Expected: the location object
+  PageAnswer hrefAnswer = PageAnswer::Expected;      // Expected: pageAddress as a string
+  PageFailure pageFailure = PageFailure::None;
+  // The page's objects (null before the first request and after ClosePage).
+  NPObject* Window() const;
+  NPObject* Location() const;
+  // The page goes: its own references to its objects are released.
+  void ClosePage();
 
   // Entry points (public so the table can name them).
   static NPError GetURL(NPP instance, const char* url, const char* window);
@@ -91,6 +118,10 @@ class TestHost {
   static bool InvokeDefault(NPP npp, NPObject* obj, const NPVariant* args, uint32_t argCount, NPVariant* result);
   static void ReleaseVariantValueEntry(NPVariant* variant);
   static void SetException(NPObject* obj, const NPUTF8* message);
+  static bool GetProperty(NPP npp, NPObject* obj, NPIdentifier propertyName, NPVariant* result);
+  // The getProperty of the page's window and location objects.
+  static bool WindowGetProperty(NPObject* obj, NPIdentifier name, NPVariant* result);
+  static bool LocationGetProperty(NPObject* obj, NPIdentifier name, NPVariant* result);
 
  private:
   struct Identifier {
@@ -100,6 +131,10 @@ class TestHost {
   };
 
   void Record(const char* function, std::vector<std::string> args);
+  NPObject* NewPageObject(NPClass* aClass);
+  void EnsurePage();
+  // A property's answer as the page settings say; `expected` for PageAnswer::Expected.
+  bool AnswerProperty(PageAnswer answer, const std::function<void(NPVariant*)>& expected, NPVariant* result);
   void Fault(const std::string& text);
   void ReleaseLocked(NPObject* object, std::unique_lock<std::recursive_mutex>& lock);
   static std::string Describe(const NPVariant& value);
@@ -113,6 +148,8 @@ class TestHost {
   std::map<NPObject*, PageFunction> pageFunctions_;
   std::map<std::string, std::unique_ptr<Identifier>> stringIds_;
   std::map<int32_t, std::unique_ptr<Identifier>> intIds_;
+  NPObject* window_ = nullptr;
+  NPObject* location_ = nullptr;
 };
 
 // Variant helpers for building script arguments.

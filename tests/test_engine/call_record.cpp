@@ -8,6 +8,7 @@
 
 #include "engine/engine_interfaces.h"
 #include "tests/test_engine/engine_methods.h"
+#include "tests/test_engine/holds.h"
 #include "tests/test_engine/memory_ledger.h"
 
 namespace {
@@ -44,6 +45,10 @@ CallRecord::CallRecord(EngineObject* owner, const wchar_t* object, const wchar_t
   call_.method = method;
   call_.slot = engine_methods::Slot(object, method);
   call_.thread = GetCurrentThreadId();
+  // Releasing engine objects while an event is still inside the sink pulls
+  // them from under that event.
+  if (std::wcscmp(method, L"Release") == 0 && holds::ArchiveTaskWaitingElsewhere())
+    call_log::Fault(std::wstring(object) + L".Release while an ArchiveTask call was still inside the sink");
 }
 
 CallRecord& CallRecord::Add(TestEngineValueType type, int64_t number, uint32_t flags) {

@@ -9,6 +9,7 @@
 #include "tests/test_engine/engine_object.h"
 #include "tests/test_engine/engine_start.h"
 #include "tests/test_engine/event_firing.h"
+#include "tests/test_engine/holds.h"
 #include "tests/test_engine/memory_ledger.h"
 
 extern "C" {
@@ -107,6 +108,20 @@ BOOL TestEngine_WaitForWorkers(DWORD timeoutMilliseconds) {
 BOOL TestEngine_GetWorkerResult(uint32_t ticket, HRESULT* fired, TestEngineFireResult* result) {
   EnsureEngineStarted();
   return event_firing::WorkerResult(ticket, fired, result) ? TRUE : FALSE;
+}
+
+void TestEngine_Hold(int32_t place, BOOL hold) {
+  EnsureEngineStarted();
+  if (place != TestEngineHold_ArchiveTask && place != TestEngineHold_Invoke) return;
+  holds::Set(static_cast<holds::Place>(place), hold != FALSE);
+}
+
+BOOL TestEngine_WaitForHeld(int32_t place, uint32_t count, DWORD timeoutMilliseconds) {
+  EnsureEngineStarted();
+  if (place != TestEngineHold_ArchiveTask && place != TestEngineHold_Invoke) return FALSE;
+  return ComGuard<BOOL>(FALSE, [&] {
+    return holds::WaitForWaiting(static_cast<holds::Place>(place), count, timeoutMilliseconds) ? TRUE : FALSE;
+  });
 }
 
 uint32_t TestEngine_ObjectCount(const wchar_t* object, BOOL liveOnly) {

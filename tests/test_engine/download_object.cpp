@@ -9,6 +9,7 @@
 #include "tests/test_engine/connection_point.h"
 #include "tests/test_engine/dual_object.h"
 #include "tests/test_engine/engine_classes.h"
+#include "tests/test_engine/holds.h"
 #include "tests/test_engine/memory_ledger.h"
 
 namespace {
@@ -153,7 +154,8 @@ class Download final : public DualObject<IDownload>, public IConnectionPointCont
       CallRecord call(this, ClassName(), L"ArchiveTask");
       call.Unsigned(number1).Text(text1).Signed(number2).Text(text2).Text(text3).Text(text4).Text(key)
           .Text(text5).Text(text6).Text(text7).Unsigned(number3).Unsigned(number4).Signed(number5);
-      call.Proceed();
+      if (!call.Proceed()) return call.End();
+      holds::Pass(holds::Place::ArchiveTask);
       return call.End();
     });
   }

@@ -10,6 +10,7 @@
 
 #include "tests/test_engine/connection_point.h"
 #include "tests/test_engine/engine_object.h"
+#include "tests/test_engine/holds.h"
 
 namespace {
 
@@ -45,6 +46,8 @@ EventSource* FindSource(uint32_t download) {
   return object != nullptr ? dynamic_cast<EventSource*>(object) : nullptr;
 }
 
+thread_local bool onWorker = false;
+
 struct Worker {
   uint32_t ticket;
   TestEngineEvent event;
@@ -69,6 +72,7 @@ Workers& TheWorkers() {
 
 DWORD WINAPI RunWorker(void* parameter) {
   Worker* worker = static_cast<Worker*>(parameter);
+  onWorker = true;
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   WaitForSingleObject(TheWorkers().gate, INFINITE);
   TestEngineEvent event = worker->event;
@@ -95,6 +99,8 @@ HRESULT Fire(const TestEngineEvent& event, TestEngineFireResult* result) {
   EventSource* source = FindSource(event.download);
   if (source == nullptr) return E_INVALIDARG;
   std::vector<IDispatch*> sinks = source->TakeSinks();
+  // An engine that took its sinks may call them after they were unadvised.
+  if (onWorker) holds::Pass(holds::Place::Invoke);
   DISPPARAMS params{const_cast<VARIANT*>(event.args), nullptr, event.argCount, 0};
   for (IDispatch* sink : sinks) {
     VARIANT returned;
@@ -181,6 +187,7 @@ bool WorkerResult(uint32_t ticket, HRESULT* fired, TestEngineFireResult* result)
 
 void Reset() {
   HoldWorkers(false);
+  holds::Reset();
   WaitForWorkers(INFINITE);
   Workers& workers = TheWorkers();
   std::lock_guard<std::mutex> lock(workers.mutex);

@@ -95,7 +95,7 @@ void TestEngine_ClearFaults(void);
 
 /* Everything back to the start: log, faults, rules, out values, ledger
  * counts, object table (objects still alive keep working but are no longer
- * listed or numbered), finished workers. Waits for running workers first. */
+ * listed or numbered), finished workers, holds. Waits for running workers first. */
 void TestEngine_Reset(void);
 
 /* ---- Results --------------------------------------------------------------
@@ -192,6 +192,26 @@ void TestEngine_HoldWorkers(BOOL hold);
 BOOL TestEngine_WaitForWorkers(DWORD timeoutMilliseconds);
 /* FALSE while the worker runs or for an unknown ticket. */
 BOOL TestEngine_GetWorkerResult(uint32_t ticket, HRESULT* fired, TestEngineFireResult* result);
+
+/* ---- Holds ----------------------------------------------------------------
+ * Places where calls wait on purpose until released, so that a test can keep
+ * an event inside the plug-in's sink while the plug-in tears down.
+ * ArchiveTask: every Download.ArchiveTask call (the sink makes it while
+ * handling a finished task) waits inside the engine while held. Meanwhile a
+ * Release of any engine object arriving on another thread is recorded as a
+ * fault: it pulls the engine from under the event.
+ * Invoke: a worker (TestEngine_FireEventOnWorker) takes the sinks, each with
+ * a reference as an engine does, and waits before invoking them while held;
+ * released, it invokes them even if they were unadvised meanwhile. */
+
+typedef enum TestEngineHold {
+  TestEngineHold_ArchiveTask = 0,
+  TestEngineHold_Invoke = 1
+} TestEngineHold;
+
+void TestEngine_Hold(int32_t place, BOOL hold); /* place: TestEngineHold */
+/* TRUE once at least count calls wait at the place, within the time. */
+BOOL TestEngine_WaitForHeld(int32_t place, uint32_t count, DWORD timeoutMilliseconds);
 
 /* ---- Objects --------------------------------------------------------------*/
 
