@@ -148,8 +148,8 @@ using CreateFileWFunction = HANDLE(WINAPI*)(LPCWSTR, DWORD, DWORD, LPSECURITY_AT
 
 HANDLE WINAPI RecordingCreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                                    DWORD disposition, DWORD flags, HANDLE templateFile) {
-  static auto real =
-      reinterpret_cast<CreateFileWFunction>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "CreateFileW"));
+  static auto real = reinterpret_cast<CreateFileWFunction>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "CreateFileW")));
   std::wstring text = name ? name : L"";
   const std::wstring stream = L":Zone.Identifier";
   if (text.size() > stream.size() && text.compare(text.size() - stream.size(), stream.size(), stream) == 0) {

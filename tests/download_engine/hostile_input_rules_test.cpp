@@ -72,7 +72,9 @@ TEST(SizeRules, RangesFromTheJournalMustFitTogetherAndInTheFile) {
   for (const auto& c : cases) {
     std::wstring reason;
     EXPECT_EQ(c.valid, ValidSegments(c.segments, c.size, &reason)) << c.what;
-    if (!c.valid) EXPECT_FALSE(reason.empty()) << c.what;
+    if (!c.valid) {
+      EXPECT_FALSE(reason.empty()) << c.what;
+    }
   }
   std::vector<Segment> many(kMaxSegments + 1);
   for (size_t i = 0; i < many.size(); ++i) many[i] = {int64_t(i) * 2, int64_t(i) * 2 + 1, 0};
