@@ -688,9 +688,7 @@ void Engine::Finish(size_t index) {
   entry.finished = NowFileTime();
   uint64_t elapsed = task.startedMs ? NowMs() - task.startedMs : 0;
   int64_t moved = task.Done() - task.startBytes;
-  entry.averageSpeed = elapsed > 0 && moved > 0
-                           ? static_cast<uint32_t>(std::min<double>(moved * 1000.0 / static_cast<double>(elapsed), UINT32_MAX))
-                           : 0;
+  entry.averageSpeed = elapsed > 0 ? ClampToUint32(static_cast<double>(moved) * 1000.0 / static_cast<double>(elapsed)) : 0;
   // The finished list first: a crash between the two saves finds the task finished.
   finished_.push_back(entry);
   SaveFinished();
