@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -12,9 +13,11 @@
 #include "download_engine/disk_space.h"
 #include "download_engine/file_names.h"
 #include "download_engine/journal.h"
+#include "download_engine/record_codec.h"
 #include "download_engine/redirect_rules.h"
 #include "download_engine/settings.h"
 #include "download_engine/size_rules.h"
+#include "download_engine/text.h"
 #include "download_engine/task_texts.h"
 #include "download_engine/zone_identifier.h"
 
@@ -277,6 +280,25 @@ TEST_F(StoredFiles, ADamagedFinishedJournalGivesBackEveryRecordThatPassesItsOwnC
   EXPECT_EQ(2u, content.finished.size());
   EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(Path(L"finished.journal.damaged").c_str()));
   EXPECT_EQ(4u, content.nextId) << "ids stay unique past the lost record";
+}
+
+TEST_F(StoredFiles, AJournalOfTheFirstFormatIsStillRead) {
+  // Version 1: no checksum per record, one over the whole file.
+  std::string body = "halvo-engine-finished 1\n" +
+                     WideToUtf8(EncodeRecord({L"finished", L"4", L"http://h/a", L"http://h/a", L"C:\\Downloads",
+                                              L"a.bin", L"C:\\Downloads\\a.bin", L"10", L"http://h/a", L"", L"5",
+                                              L"133000000000000000", L"133000000000000001"})) +
+                     "\n";
+  char trailer[64];
+  std::snprintf(trailer, sizeof trailer, "end\t1\t%016llx\n", Checksum(body));
+  std::vector<FinishedEntry> entries;
+  ASSERT_TRUE(DecodeFinished(body + trailer, &entries));
+  ASSERT_EQ(1u, entries.size());
+  EXPECT_EQ(L"C:\\Downloads\\a.bin", entries[0].path);
+  EXPECT_EQ(4u, entries[0].id);
+  body[body.size() - 3] ^= 0x01;
+  EXPECT_FALSE(DecodeFinished(body + trailer, &entries)) << "damage is still found";
+  EXPECT_TRUE(entries.empty()) << "a damaged first-format file has nothing to vouch for its records";
 }
 
 TEST_F(StoredFiles, JournalRecordsWithNumbersOutOfRangeOrPathsOutsideTheirFolderAreRefused) {
