@@ -894,11 +894,12 @@ Status Engine::SetDiskCache(long kiB) { return WriteNumber(&Settings::diskCacheK
 Status Engine::GetDiskCache(long* kiB) { return ReadSetting(&Settings::diskCacheKiB, kiB); }
 
 Status Engine::SetMaxDownloadCount(long count) {
-  Status saved = WriteNumber(&Settings::maxDownloads, count);
-  if (!saved.Failed()) {
-    std::lock_guard<std::mutex> hold(mutex_);
-    Schedule();
-  }
+  ENGINE_OPEN_OR_RETURN();
+  std::wstring reason;
+  if (!CheckNumber(RuleFor(&Settings::maxDownloads), count, &reason)) return BadArgument(reason);
+  settings_.maxDownloads = count;
+  Status saved = SaveSettingsNow();
+  Schedule();
   return saved;
 }
 
