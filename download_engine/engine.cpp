@@ -754,6 +754,7 @@ bool Engine::TransferResponded(uint64_t taskId, const Transfer* transfer, const 
     }
   }
   task->state = TaskState::Downloading;
+  task->message.clear();  // why it started over, if it did, was said while connecting
   *partialPath = PartialOf(*task);
   Emit(kEventTask, *task);
   task->lastProgressEventMs = NowMs();
@@ -1074,17 +1075,23 @@ Status Engine::DeleteFinished(const std::wstring& key, const std::wstring& path,
   if (path.empty()) return Ok();
   std::wstring normalized = NormalizeUrl(key);
   std::wstring wanted = ReplaceAll(path, L"/", L"\\");
-  for (size_t i = 0; i < finished_.size(); ++i) {
-    FinishedEntry& entry = finished_[i];
-    if (entry.key != normalized || !SameFileName(entry.path, wanted)) continue;
-    // The file goes only while it is still the one the engine wrote.
-    if (deleteFile && SizeOf(entry.path) == entry.size) DeleteFileW(entry.path.c_str());
-    tombstones_.emplace_back(entry.key, entry.path, FormatUtcTime(entry.finished));
-    EmitFinished(entry, TaskState::Removed);
+  auto named = [&](const FinishedEntry& entry) { return entry.key == normalized && SameFileName(entry.path, wanted); };
+  // Entries of the same path name the same file (downloaded again after it was
+  // deleted): the newest one wrote what is there now, and the file goes only
+  // while it is still that file.
+  auto newest = std::find_if(finished_.rbegin(), finished_.rend(), named);
+  if (newest == finished_.rend()) return Ok();
+  if (deleteFile && SizeOf(newest->path) == newest->size) DeleteFileW(newest->path.c_str());
+  for (size_t i = 0; i < finished_.size();) {
+    if (!named(finished_[i])) {
+      ++i;
+      continue;
+    }
+    tombstones_.emplace_back(finished_[i].key, finished_[i].path, FormatUtcTime(finished_[i].finished));
+    EmitFinished(finished_[i], TaskState::Removed);
     finished_.erase(finished_.begin() + static_cast<long>(i));
-    SaveFinished();
-    break;
   }
+  SaveFinished();
   return Ok();
 }
 

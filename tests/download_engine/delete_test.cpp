@@ -66,4 +66,19 @@ TEST_F(Deleting, APathNamesOneFinishedEntryAndOnlyTheFileTheEngineWroteIsDeleted
   EXPECT_EQ("the user's edit", ReadBytes(Downloads(L"twice.bin")));
 }
 
+TEST_F(Deleting, EntriesOfOnePathGoTogetherAndTheFileIsJudgedByTheNewest) {
+  std::wstring url = Server().DataUrl(3000, 162, L"repeat");
+  Create(url, L"repeat.bin");
+  ExpectDownloaded(url, L"repeat.bin", 3000, 162);
+  // The user deleted the file; the same address downloaded again takes the name again.
+  ASSERT_TRUE(DeleteFileW(Downloads(L"repeat.bin").c_str()));
+  Create(url, L"repeat.bin");
+  ASSERT_EQ(6, WaitForNthFinish(url, 2).state);
+  ASSERT_EQ(2u, FinishedTexts().size());
+  Bstr key(url), path(Downloads(L"repeat.bin"));
+  ASSERT_EQ(S_OK, download->DeleteDownload2(key, path, 1));
+  EXPECT_TRUE(FinishedTexts().empty()) << "both entries named that file";
+  EXPECT_FALSE(Exists(Downloads(L"repeat.bin")));
+}
+
 }  // namespace
