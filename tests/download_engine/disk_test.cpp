@@ -95,7 +95,7 @@ TEST_F(FullDisk, ADiskThatFillsUpFailsTheTaskKeepsItsBytesAndTheOtherTasksRunOn)
   std::wstring elsewhere = Server().DataUrl(1 << 20, 122, L"elsewhere", L"rate=300000");
   CreateIn(volume.Folder(), onVolume, L"filling.bin");
   Create(elsewhere, L"elsewhere.bin");
-  WaitForBytes(onVolume, 300000);
+  WaitForFileBytes(volume.Folder() + L"\\filling.bin.part", 300000);
   ASSERT_TRUE(FillUp(volume.Folder() + L"\\filler.bin")) << "the volume did not fill up";
 
   EngineEvent failed = ExpectFailed(onVolume);

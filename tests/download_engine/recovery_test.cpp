@@ -54,10 +54,13 @@ TEST_F(Recovery, AMissingPartialFileStartsOverAndAShorterOneResumesFromItsBytes)
   std::wstring shorter = Server().DataUrl(size, 135, L"shorter", L"rate=400000&paced=1");
   Create(gone, L"gone.bin");
   Create(shorter, L"shorter.bin");
-  WaitForBytes(gone, 200000);
-  WaitForBytes(shorter, 200000);
+  WaitForFileBytes(Downloads(L"gone.bin.part"), 200000);
+  WaitForFileBytes(Downloads(L"shorter.bin.part"), 200000);
+  // Stopped first, so that no transfer has the files open any more.
+  StopAndSettle(gone);
+  StopAndSettle(shorter);
   StopEngine();
-  ASSERT_TRUE(DeleteFileW(Downloads(L"gone.bin.part").c_str()));
+  ASSERT_TRUE(DeleteFileW(Downloads(L"gone.bin.part").c_str())) << "error " << GetLastError();
   std::string partial = ReadBytes(Downloads(L"shorter.bin.part"));
   ASSERT_GT(partial.size(), 100000u);
   WriteBytes(Downloads(L"shorter.bin.part"), partial.substr(0, 100000));

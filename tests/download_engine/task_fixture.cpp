@@ -13,6 +13,16 @@ int64_t TaskTest::WaitForBytes(const std::wstring& key, int64_t bytes, DWORD tim
   return done;
 }
 
+void TaskTest::WaitForFileBytes(const std::wstring& path, int64_t bytes, DWORD timeoutMs) {
+  auto length = [&path]() -> int64_t {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return -1;
+    return static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+  };
+  EXPECT_TRUE(events->WaitFor([&](const std::vector<EngineEvent>&) { return length() >= bytes; }, timeoutMs))
+      << "the file never held " << bytes << " bytes (it has " << length() << ")";
+}
+
 EngineEvent TaskTest::Settled(const std::wstring& key, uint8_t state) {
   EngineEvent last;
   events->WaitFor(

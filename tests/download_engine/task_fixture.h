@@ -11,6 +11,9 @@ class TaskTest : public EngineTest {
  protected:
   // Waits until the task has reported at least that many bytes; the bytes it reported.
   int64_t WaitForBytes(const std::wstring& key, int64_t bytes, DWORD timeoutMs = 15000);
+  // Waits until the file holds at least that many bytes (written, not only
+  // received: the engine buffers what it reads).
+  void WaitForFileBytes(const std::wstring& path, int64_t bytes, DWORD timeoutMs = 15000);
   // The task's last event once its transfer has ended in that state (no
   // connection left open); an empty key when it did not within 10 s.
   EngineEvent Settled(const std::wstring& key, uint8_t state);
