@@ -160,7 +160,9 @@
     if (event.kind === Halvo.EventKind.FINISHED) {
       tasks.delete(event.key);
       renderWorking();
-      loadFinished();
+      // A completed file, or a finished entry removed: the Finished list changed.
+      // A deleted working task (no finish time) leaves it as it is.
+      if (event.complete || event.finished) loadFinished();
       return;
     }
     tasks.set(event.key, event);

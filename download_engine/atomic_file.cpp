@@ -33,7 +33,9 @@ bool ReadWholeFile(const std::wstring& path, std::string* bytes) {
   char buffer[65536];
   DWORD got = 0;
   bool ok = true;
-  while ((ok = ReadFile(file, buffer, sizeof buffer, &got, nullptr) != FALSE) && got > 0) bytes->append(buffer, got);
+  while (bytes->size() <= kMaxReadBytes && (ok = ReadFile(file, buffer, sizeof buffer, &got, nullptr) != FALSE) &&
+         got > 0)
+    bytes->append(buffer, got);
   CloseHandle(file);
   return ok;
 }

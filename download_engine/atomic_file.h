@@ -9,6 +9,9 @@ namespace engine {
 
 // Returns a Windows error code, 0 on success.
 unsigned long ReplaceFileContent(const std::wstring& path, const std::string& bytes);
+// The engine's own files are small; a larger one is read only this far (its
+// check then fails), so no file can make the engine allocate without bound.
+constexpr size_t kMaxReadBytes = 32u << 20;
 // False when the file is missing or unreadable.
 bool ReadWholeFile(const std::wstring& path, std::string* bytes);
 

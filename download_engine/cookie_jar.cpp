@@ -98,6 +98,12 @@ std::wstring CookieToRecord(const Cookie& cookie) {
 bool CookieFromRecord(const std::wstring& record, Cookie* cookie) {
   std::vector<std::wstring> fields;
   if (!DecodeRecord(record, &fields) || fields.size() != 5 || fields[0].empty() || fields[2].empty()) return false;
+  // The rules ParseCookie applies to a page's cookie: it goes into a request header.
+  for (const auto& field : fields)
+    if (HasControlCharacter(field) || field.find(L';') != std::wstring::npos) return false;
+  if (fields[0].find(L'=') != std::wstring::npos || (!fields[3].empty() && fields[3][0] != L'/') ||
+      (fields[4] != L"0" && fields[4] != L"1"))
+    return false;
   cookie->name = fields[0];
   cookie->value = fields[1];
   cookie->domain = fields[2];

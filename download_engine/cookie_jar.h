@@ -20,7 +20,8 @@ struct Cookie {
 // Set-Cookie header; Domain is required, other attributes are ignored.
 bool ParseCookie(const std::wstring& text, bool persistent, Cookie* cookie, std::wstring* reason);
 
-// One line of the settings file for a persistent cookie, and back.
+// One line of the settings file for a persistent cookie, and back; a line
+// that breaks the rules a page's cookie passes is refused.
 std::wstring CookieToRecord(const Cookie& cookie);
 bool CookieFromRecord(const std::wstring& record, Cookie* cookie);
 

@@ -3,12 +3,16 @@
 #include <algorithm>
 
 #include "download_engine/data_folder.h"
+#include "download_engine/disk_space.h"
 #include "download_engine/file_names.h"
 #include "download_engine/machine_identity.h"
 #include "download_engine/module_state.h"
+#include "download_engine/setting_rules.h"
+#include "download_engine/size_rules.h"
 #include "download_engine/task_texts.h"
 #include "download_engine/text.h"
 #include "download_engine/url_check.h"
+#include "download_engine/zone_identifier.h"
 
 namespace engine {
 
@@ -114,8 +118,13 @@ Status Engine::OpenLocked() {
                                               ? L"the engine's data folder is in use by another program"
                                               : L"the engine's data folder could not be locked");
   }
-  settings_ = LoadSettings(folder_ + L"\\settings.txt");
-  bool saveSettings = false;
+  const std::wstring settingsPath = folder_ + L"\\settings.txt";
+  bool settingsDamaged = false;
+  settings_ = LoadSettings(settingsPath, &settingsDamaged);
+  // As with a damaged journal: kept beside for a look, the defaults used and written.
+  if (settingsDamaged)
+    MoveFileExW(settingsPath.c_str(), (settingsPath + L".damaged").c_str(), MOVEFILE_REPLACE_EXISTING);
+  bool saveSettings = settingsDamaged;
   if (settings_.peerId.empty()) {
     settings_.peerId = NewPeerId();
     saveSettings = true;
@@ -135,25 +144,18 @@ Status Engine::OpenLocked() {
   workDirty_ = false;
   open_ = true;
   Recover();
-  if (saveSettings) SaveSettings(folder_ + L"\\settings.txt", settings_);
+  if (saveSettings) SaveSettings(settingsPath, settings_);
   hub_.Start([this] { Tick(); });
   return Ok();
 }
 
-// Tasks as the last session (or a crash) left them.
+// Tasks as the last session (or a crash) left them. What the journal says is
+// checked as strictly as what a page gives: it may be damaged or edited.
 void Engine::Recover() {
   bool changed = false;
   for (size_t i = 0; i < work_.size();) {
     Task& task = *work_[i];
-    std::wstring reason;
-    if (!task.fileName.empty() && !CheckFileName(task.fileName, &reason)) {
-      // Only the engine writes the journal, but a file edited by hand must not lead outside the folder.
-      task.fileName.clear();
-      task.segments.clear();
-      task.state = TaskState::Failed;
-      task.message = L"the journal named an unusable file: " + reason;
-      changed = true;
-    }
+    if (CheckRecovered(&task)) changed = true;
     if (task.state == TaskState::Queued || task.state == TaskState::Connecting ||
         task.state == TaskState::Downloading) {
       task.state = TaskState::Stopped;
@@ -179,6 +181,61 @@ void Engine::Recover() {
     ++i;
   }
   if (changed) SaveWork();
+}
+
+// The rules of CreateDownload and of the server's answers, applied to a task
+// from the journal. True when the task had to change.
+bool Engine::CheckRecovered(Task* task) {
+  std::wstring reason;
+  UrlParts parts;
+  auto fail = [task](const std::wstring& message) {
+    task->state = TaskState::Failed;
+    task->message = message;
+    task->errorCode = 0;
+  };
+  // Texts that go into request headers or name files: unusable ones are dropped.
+  bool changed = false;
+  auto drop = [&changed](std::wstring* text) {
+    changed = changed || !text->empty();
+    text->clear();
+  };
+  if (!task->referrer.empty() && !CheckUrl(task->referrer, &parts, &reason)) drop(&task->referrer);
+  if (!task->finalUrl.empty() && !CheckUrl(task->finalUrl, &parts, &reason)) drop(&task->finalUrl);
+  if (HasControlCharacter(task->validator)) drop(&task->validator);
+  if (!task->requestedName.empty() && !CheckFileName(task->requestedName, &reason)) drop(&task->requestedName);
+  std::wstring folder;
+  if (!CheckFolderSyntax(task->folder, &folder, &reason)) {
+    // Nothing in such a folder is this task's: no file there is touched.
+    task->fileName.clear();
+    task->segments.clear();
+    fail(L"the journal named an unusable folder: " + reason);
+    return true;
+  }
+  if (!task->fileName.empty() && !CheckFileName(task->fileName, &reason)) {
+    task->fileName.clear();
+    task->segments.clear();
+    fail(L"the journal named an unusable file: " + reason);
+    return true;
+  }
+  if (!CheckUrl(task->url, &parts, &reason)) {
+    task->segments.clear();
+    fail(reason);
+    return true;
+  }
+  if (!ValidSegments(task->segments, task->size, &reason)) {
+    // The progress cannot be trusted; the task starts over when it runs again.
+    task->segments.clear();
+    task->validator.clear();
+    task->message = L"the journal's progress was inconsistent (" + reason + L"); the download starts over";
+    return true;
+  }
+  if (task->state != TaskState::Failed && task->state != TaskState::Completing &&
+      !CheckFolder(task->folder, &folder, &reason)) {
+    // The folder may come back (a drive plugged in again): progress stays.
+    fail(reason);
+    return true;
+  }
+  return changed;
 }
 
 void Engine::ScheduleStarted() {
@@ -294,7 +351,7 @@ void Engine::Tick() {
     } else if (now - task->lastSampleMs >= 500) {
       double rate = static_cast<double>(received - task->lastBytes) * 1000.0 / static_cast<double>(now - task->lastSampleMs);
       // Smoothed, so that a page's display does not jump with every read.
-      task->speed = static_cast<uint32_t>(task->speed == 0 ? rate : task->speed * 0.5 + rate * 0.5);
+      task->speed = ClampToUint32(task->speed == 0 ? rate : task->speed * 0.5 + rate * 0.5);
       task->lastSampleMs = now;
       task->lastBytes = received;
     }
@@ -374,9 +431,9 @@ bool Engine::Validate(Task* task, const std::wstring& url, const std::wstring& f
   if (ok) {
     task->folder = checkedFolder;
     if (!fileName.empty()) {
-      std::wstring name = UniqueName(fileName, [&](const std::wstring& candidate) {
-        return NameTaken(task, checkedFolder, candidate);
-      });
+      std::wstring name = UniqueName(
+          fileName, [&](const std::wstring& candidate) { return NameTaken(task, checkedFolder, candidate); },
+          MaxNameLength(checkedFolder));
       std::wstring path;
       ok = JoinTarget(checkedFolder, name, &path, &reason);
       if (ok) task->fileName = name;
@@ -536,19 +593,29 @@ void Engine::Schedule() {
 }
 
 void Engine::StartTransfer(Task* task) {
-  // Progress is only worth keeping while its partial file is still there.
-  if (task->Done() > 0 && GetFileAttributesW(PartialOf(*task).c_str()) == INVALID_FILE_ATTRIBUTES) {
-    task->segments.clear();
-    task->validator.clear();
+  // Progress is only worth what the partial file still holds: a missing file
+  // starts over, a shorter one resumes from where its bytes end.
+  std::wstring note;
+  if (task->Done() > 0) {
+    int64_t length = SizeOf(PartialOf(*task));
+    if (length < 0) {
+      task->segments.clear();
+      task->validator.clear();
+      note = L"the partial file is gone; the download starts over";
+    } else if (ClipToFile(&task->segments, length)) {
+      note = L"the partial file is shorter than its progress; the download resumes from the bytes it has";
+    }
   }
   TransferPlan plan;
   plan.taskId = task->id;
   plan.url = task->url;
   plan.referrer = task->referrer;
   plan.validator = task->validator;
+  plan.validatorUrl = task->finalUrl;
   plan.size = task->size;
   plan.segments = task->segments;
   plan.partialPath = PartialOf(*task);
+  plan.maxUnsizedBytes = static_cast<int64_t>(settings_.maxUnsizedMiB) << 20;
   plan.connections = settings_.singleConnection ? 1 : std::clamp(task->connections, 1, kMaxConnections);
   plan.cacheBytes = static_cast<uint32_t>(std::clamp(settings_.diskCacheKiB, 0, 256 * 1024)) * 1024u;
   plan.http.userAgent = settings_.clientVersion;
@@ -557,7 +624,7 @@ void Engine::StartTransfer(Task* task) {
   plan.http.receiveTimeoutMs = std::max(100, settings_.receiveTimeoutMs);
   task->transfer = std::make_shared<Transfer>(this, limiter_, cookies_, plan);
   task->state = TaskState::Connecting;
-  task->message.clear();
+  task->message = note;
   task->errorCode = 0;
   task->retryAtMs = 0;
   task->startedMs = NowMs();
@@ -589,9 +656,9 @@ void Engine::Finish(size_t index) {
     bool moved = MoveFileExW(partial.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH);
     if (!moved && (GetLastError() == ERROR_ALREADY_EXISTS || GetLastError() == ERROR_FILE_EXISTS)) {
       // Someone put a file of that name there meanwhile: never overwrite it.
-      task.fileName = UniqueName(task.fileName, [&](const std::wstring& candidate) {
-        return NameTaken(&task, task.folder, candidate);
-      });
+      task.fileName = UniqueName(
+          task.fileName, [&](const std::wstring& candidate) { return NameTaken(&task, task.folder, candidate); },
+          MaxNameLength(task.folder));
       moved = MoveFileExW(partial.c_str(), PathOf(task).c_str(), MOVEFILE_WRITE_THROUGH);
     }
     if (!moved) {
@@ -604,6 +671,9 @@ void Engine::Finish(size_t index) {
       return;
     }
   }
+  // Written where the volume allows it; the download is complete either way.
+  WriteZoneIdentifier(PathOf(task),
+                      ZoneIdentifierText(task.finalUrl.empty() ? task.url : task.finalUrl, task.referrer));
   FinishedEntry entry;
   entry.id = task.id;
   entry.key = task.key;
@@ -618,9 +688,7 @@ void Engine::Finish(size_t index) {
   entry.finished = NowFileTime();
   uint64_t elapsed = task.startedMs ? NowMs() - task.startedMs : 0;
   int64_t moved = task.Done() - task.startBytes;
-  entry.averageSpeed = elapsed > 0 && moved > 0
-                           ? static_cast<uint32_t>(std::min<double>(moved * 1000.0 / static_cast<double>(elapsed), UINT32_MAX))
-                           : 0;
+  entry.averageSpeed = elapsed > 0 ? ClampToUint32(static_cast<double>(moved) * 1000.0 / static_cast<double>(elapsed)) : 0;
   // The finished list first: a crash between the two saves finds the task finished.
   finished_.push_back(entry);
   SaveFinished();
@@ -662,7 +730,9 @@ bool Engine::TransferResponded(uint64_t taskId, const Transfer* transfer, const 
       // A name the page never asked for: an unusable one is simply replaced.
       if (name.empty() || !CheckFileName(name, &reason)) name = L"download";
     }
-    name = UniqueName(name, [&](const std::wstring& candidate) { return NameTaken(task, task->folder, candidate); });
+    name = UniqueName(
+        name, [&](const std::wstring& candidate) { return NameTaken(task, task->folder, candidate); },
+        MaxNameLength(task->folder));
     std::wstring path;
     if (!JoinTarget(task->folder, name, &path, &reason)) {
       error->message = reason;
@@ -671,7 +741,20 @@ bool Engine::TransferResponded(uint64_t taskId, const Transfer* transfer, const 
     }
     task->fileName = name;
   }
+  // A file that cannot fit fails now rather than filling the disk first.
+  if (facts.size > 0) {
+    int64_t onDisk = facts.restartedFromZero ? 0 : std::max<int64_t>(0, SizeOf(PartialOf(*task)));
+    int64_t needed = facts.size - std::min(onDisk, facts.size);
+    uint64_t free = 0;
+    if (needed > 0 && FreeSpaceOf(task->folder, &free) && static_cast<uint64_t>(needed) > free) {
+      error->message = NotEnoughSpace(needed, free);
+      error->code = kDiskFullCode;
+      error->transient = false;
+      return false;
+    }
+  }
   task->state = TaskState::Downloading;
+  task->message.clear();  // why it started over, if it did, was said while connecting
   *partialPath = PartialOf(*task);
   Emit(kEventTask, *task);
   task->lastProgressEventMs = NowMs();
@@ -714,9 +797,9 @@ void Engine::TransferEnded(uint64_t taskId, const Transfer* transfer, const Tran
     task->validator.clear();
     task->fileName.clear();
     if (!task->requestedName.empty()) {
-      task->fileName = UniqueName(task->requestedName, [&](const std::wstring& candidate) {
-        return NameTaken(task, task->folder, candidate);
-      });
+      task->fileName = UniqueName(
+          task->requestedName, [&](const std::wstring& candidate) { return NameTaken(task, task->folder, candidate); },
+          MaxNameLength(task->folder));
     }
     Emit(kEventTask, *task);
   } else if (outcome.result == TransferResult::Completed) {
@@ -766,26 +849,19 @@ Status Engine::WriteSetting(Field Settings::*field, Field value) {
   return SaveSettingsNow();
 }
 
+Status Engine::WriteNumber(int32_t Settings::*field, long value) {
+  ENGINE_OPEN_OR_RETURN();
+  std::wstring reason;
+  if (!CheckNumber(RuleFor(field), value, &reason)) return BadArgument(reason);
+  settings_.*field = static_cast<int32_t>(value);
+  return SaveSettingsNow();
+}
+
 Status Engine::SetProxy(const ProxySettings& given) {
   ENGINE_OPEN_OR_RETURN();
-  ProxySettings proxy = given;
-  std::wstring kind = proxy.kind;
-  for (auto& c : kind) c = static_cast<wchar_t>(towlower(c));
-  if (kind == L"none" || kind == L"direct") {
-    proxy = ProxySettings();
-  } else if (!kind.empty() && kind != L"http") {
-    return BadArgument(L"unsupported proxy kind \"" + given.kind + L"\" (use \"http\", \"none\" or an empty text)");
-  }
-  if (!proxy.host.empty()) {
-    if (proxy.port < 1 || proxy.port > 65535) return BadArgument(L"the proxy port must be between 1 and 65535");
-    if (HasControlCharacter(proxy.host) || proxy.host.find_first_of(L" /\\@") != std::wstring::npos)
-      return BadArgument(L"bad proxy host name");
-    if (HasControlCharacter(proxy.user) || HasControlCharacter(proxy.password) || HasControlCharacter(proxy.bypass))
-      return BadArgument(L"the proxy settings contain control characters");
-  } else {
-    proxy = ProxySettings();
-  }
-  proxy.kind = proxy.host.empty() ? L"" : L"http";
+  ProxySettings proxy;
+  std::wstring reason;
+  if (!CheckProxy(given, &proxy, &reason)) return BadArgument(reason);
   settings_.proxy = proxy;
   return SaveSettingsNow();
 }
@@ -796,7 +872,10 @@ Status Engine::GetUpnp(bool* on) { return ReadSetting(&Settings::upnp, on); }
 
 Status Engine::SetLimitSpeed(long downloadKiB, long uploadKiB) {
   ENGINE_OPEN_OR_RETURN();
-  if (downloadKiB < 0 || uploadKiB < 0) return BadArgument(L"speed limits are KiB per second, 0 for none");
+  std::wstring reason;
+  if (!CheckNumber(RuleFor(&Settings::downloadLimitKiB), downloadKiB, &reason) ||
+      !CheckNumber(RuleFor(&Settings::uploadLimitKiB), uploadKiB, &reason))
+    return BadArgument(reason);
   settings_.downloadLimitKiB = downloadKiB;
   settings_.uploadLimitKiB = uploadKiB;
   limiter_->SetRate(static_cast<uint64_t>(downloadKiB) * 1024);
@@ -811,18 +890,14 @@ Status Engine::GetLimitSpeed(BYTE which, long* kiB) {
   return Ok();
 }
 
-Status Engine::SetDiskCache(long kiB) {
-  ENGINE_OPEN_OR_RETURN();
-  if (kiB < 0 || kiB > 256 * 1024) return BadArgument(L"the disk cache is 0 to 262144 KiB");
-  settings_.diskCacheKiB = kiB;
-  return SaveSettingsNow();
-}
+Status Engine::SetDiskCache(long kiB) { return WriteNumber(&Settings::diskCacheKiB, kiB); }
 
 Status Engine::GetDiskCache(long* kiB) { return ReadSetting(&Settings::diskCacheKiB, kiB); }
 
 Status Engine::SetMaxDownloadCount(long count) {
   ENGINE_OPEN_OR_RETURN();
-  if (count < 1 || count > 100) return BadArgument(L"the number of simultaneous downloads is 1 to 100");
+  std::wstring reason;
+  if (!CheckNumber(RuleFor(&Settings::maxDownloads), count, &reason)) return BadArgument(reason);
   settings_.maxDownloads = count;
   Status saved = SaveSettingsNow();
   Schedule();
@@ -835,12 +910,7 @@ Status Engine::SetAutoStart(bool on) { return WriteSetting(&Settings::autoStart,
 
 Status Engine::GetAutoStart(bool* on) { return ReadSetting(&Settings::autoStart, on); }
 
-Status Engine::SetUdpPort(long port) {
-  ENGINE_OPEN_OR_RETURN();
-  if (port < 1 || port > 65535) return BadArgument(L"the UDP port must be between 1 and 65535");
-  settings_.udpPort = port;
-  return SaveSettingsNow();
-}
+Status Engine::SetUdpPort(long port) { return WriteNumber(&Settings::udpPort, port); }
 
 Status Engine::GetUdpPort(long* port) { return ReadSetting(&Settings::udpPort, port); }
 
@@ -858,8 +928,8 @@ Status Engine::GetAddress(std::wstring* address) {
 
 Status Engine::SetClientVersion(const std::wstring& version) {
   ENGINE_OPEN_OR_RETURN();
-  // It becomes the User-Agent header line.
-  if (HasControlCharacter(version)) return BadArgument(L"the client version contains control characters");
+  std::wstring reason;
+  if (!CheckClientVersion(version, &reason)) return BadArgument(reason);
   settings_.clientVersion = version;
   return SaveSettingsNow();
 }
@@ -999,21 +1069,29 @@ Status Engine::DeleteDownload(const std::wstring& key, bool deleteFile) {
 
 Status Engine::DeleteFinished(const std::wstring& key, const std::wstring& path, bool deleteFile) {
   ENGINE_OPEN_OR_RETURN();
+  // Only the entry the page names by its path: a page that deletes a working
+  // task passes an empty path, and the finished copies of the same address
+  // (and their files) are the user's to keep.
+  if (path.empty()) return Ok();
   std::wstring normalized = NormalizeUrl(key);
-  bool changed = false;
+  std::wstring wanted = ReplaceAll(path, L"/", L"\\");
+  auto named = [&](const FinishedEntry& entry) { return entry.key == normalized && SameFileName(entry.path, wanted); };
+  // Entries of the same path name the same file (downloaded again after it was
+  // deleted): the newest one wrote what is there now, and the file goes only
+  // while it is still that file.
+  auto newest = std::find_if(finished_.rbegin(), finished_.rend(), named);
+  if (newest == finished_.rend()) return Ok();
+  if (deleteFile && SizeOf(newest->path) == newest->size) DeleteFileW(newest->path.c_str());
   for (size_t i = 0; i < finished_.size();) {
-    FinishedEntry& entry = finished_[i];
-    if (entry.key != normalized || (!path.empty() && !SameFileName(entry.path, ReplaceAll(path, L"/", L"\\")))) {
+    if (!named(finished_[i])) {
       ++i;
       continue;
     }
-    if (deleteFile && SizeOf(entry.path) == entry.size) DeleteFileW(entry.path.c_str());
-    tombstones_.emplace_back(entry.key, entry.path, FormatUtcTime(entry.finished));
-    EmitFinished(entry, TaskState::Removed);
+    tombstones_.emplace_back(finished_[i].key, finished_[i].path, FormatUtcTime(finished_[i].finished));
+    EmitFinished(finished_[i], TaskState::Removed);
     finished_.erase(finished_.begin() + static_cast<long>(i));
-    changed = true;
   }
-  if (changed) SaveFinished();
+  SaveFinished();
   return Ok();
 }
 
@@ -1193,17 +1271,20 @@ Status Engine::Archive(const ArchiveRecord& record) {
   for (const auto& stone : tombstones_)
     if (std::get<0>(stone) == key && SameFileName(std::get<1>(stone), record.path) && std::get<2>(stone) == record.finished)
       return Ok();
-  std::wstring reason, folder;
   size_t cut = record.path.find_last_of(L'\\');
   if (record.path.empty() || cut == std::wstring::npos || record.fileName.empty())
     return BadArgument(L"an archived task needs its path and file name");
+  std::wstring folder = record.path.substr(0, cut == 2 ? 3 : cut);
+  // The finished list decides what DeleteDownload2 may delete: a plain name in a proper folder only.
+  if (!IsFileInFolder(folder, record.fileName, record.path))
+    return BadArgument(L"an archived task's path must be its file name inside its folder");
   // Only a file that is there as described: the finished list is what DeleteDownload2 may delete.
   if (SizeOf(record.path) != record.size) return BadArgument(L"the archived file is not there with that size");
   FinishedEntry entry;
   entry.id = nextId_++;
   entry.key = key;
   entry.url = NormalizeUrl(record.url.empty() ? record.key : record.url);
-  entry.folder = record.path.substr(0, cut == 2 ? 3 : cut);
+  entry.folder = folder;
   entry.fileName = record.fileName;
   entry.path = record.path;
   entry.size = record.size;

@@ -130,6 +130,7 @@ class Engine final : public TransferHost {
   Status OpenLocked();
   void CloseSession();
   void Recover();
+  bool CheckRecovered(Task* task);
   void Tick();
 
   Task* Find(const std::wstring& key, size_t* index = nullptr);
@@ -153,6 +154,8 @@ class Engine final : public TransferHost {
   Status ReadSetting(Field Settings::*field, Value* value);
   template <typename Field>
   Status WriteSetting(Field Settings::*field, Field value);
+  // A numeric setting checked by its rule, written and saved.
+  Status WriteNumber(int32_t Settings::*field, long value);
   std::vector<Segment> CurrentSegments(const Task& task, int64_t* received) const;
 
   std::mutex mutex_;

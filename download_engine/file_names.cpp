@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 #include "download_engine/text.h"
 
 namespace engine {
@@ -10,7 +12,8 @@ const wchar_t kPartialSuffix[] = L".part";
 
 namespace {
 
-constexpr size_t kMaxNameLength = 255 - 5;  // room for the partial suffix
+constexpr size_t kPartialSuffixLength = 5;
+constexpr size_t kMaxNameLength = 255 - kPartialSuffixLength;  // a name component holds 255 characters
 
 bool IsReservedDeviceName(const std::wstring& name) {
   // Windows treats "con.txt" and "nul .log" as the device too: the stem decides.
@@ -76,7 +79,7 @@ bool CheckFileName(const std::wstring& name, std::wstring* reason) {
   return true;
 }
 
-bool CheckFolder(const std::wstring& given, std::wstring* folder, std::wstring* reason) {
+bool CheckFolderSyntax(const std::wstring& given, std::wstring* folder, std::wstring* reason) {
   std::wstring path = ReplaceAll(given, L"/", L"\\");
   if (path.empty()) {
     *reason = L"no folder was given";
@@ -116,6 +119,13 @@ bool CheckFolder(const std::wstring& given, std::wstring* folder, std::wstring* 
     }
     start = end + 1;
   }
+  *folder = path;
+  return true;
+}
+
+bool CheckFolder(const std::wstring& given, std::wstring* folder, std::wstring* reason) {
+  std::wstring path;
+  if (!CheckFolderSyntax(given, &path, reason)) return false;
   DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     *reason = L"the folder \"" + given + L"\" does not exist";
@@ -130,11 +140,11 @@ bool CheckFolder(const std::wstring& given, std::wstring* folder, std::wstring* 
 }
 
 bool JoinTarget(const std::wstring& folder, const std::wstring& name, std::wstring* path, std::wstring* reason) {
-  std::wstring joined = folder.back() == L'\\' ? folder + name : folder + L"\\" + name;
-  if (joined.size() + 5 >= MAX_PATH) {
+  if (folder.empty() || name.size() > MaxNameLength(folder)) {
     *reason = L"the path of the file would be longer than Windows allows";
     return false;
   }
+  std::wstring joined = folder.back() == L'\\' ? folder + name : folder + L"\\" + name;
   // The checks above already forbid every way out; this proves it on the full path.
   wchar_t full[MAX_PATH];
   DWORD length = GetFullPathNameW(joined.c_str(), MAX_PATH, full, nullptr);
@@ -148,14 +158,42 @@ bool JoinTarget(const std::wstring& folder, const std::wstring& name, std::wstri
   return true;
 }
 
-std::wstring UniqueName(const std::wstring& name, const std::function<bool(const std::wstring&)>& taken) {
+bool IsFileInFolder(const std::wstring& folder, const std::wstring& name, const std::wstring& path) {
+  std::wstring checked, joined, reason;
+  return CheckFolderSyntax(folder, &checked, &reason) && checked == folder && CheckFileName(name, &reason) &&
+         JoinTarget(folder, name, &joined, &reason) && joined == path;
+}
+
+size_t MaxNameLength(const std::wstring& folder) {
+  // folder + separator + name + ".part" stays below MAX_PATH (the terminating NUL needs the last place).
+  size_t prefix = folder.size() + (folder.empty() || folder.back() == L'\\' ? 0 : 1);
+  size_t room = MAX_PATH - 1 - kPartialSuffixLength;
+  return prefix >= room ? 0 : std::min(kMaxNameLength, room - prefix);
+}
+
+std::wstring UniqueName(const std::wstring& name, const std::function<bool(const std::wstring&)>& taken,
+                        size_t maxLength) {
   if (!taken(name)) return name;
   size_t dot = name.rfind(L'.');
   if (dot == 0) dot = std::wstring::npos;  // ".profile" has no extension
   std::wstring stem = dot == std::wstring::npos ? name : name.substr(0, dot);
   std::wstring extension = dot == std::wstring::npos ? std::wstring() : name.substr(dot);
   for (int i = 1;; ++i) {
-    std::wstring candidate = stem + L" (" + std::to_wstring(i) + L")" + extension;
+    std::wstring counter = L" (" + std::to_wstring(i) + L")";
+    // The counter must fit: the stem gives way first, then the extension.
+    std::wstring shortStem = stem, shortExtension = extension;
+    if (shortStem.size() + counter.size() + shortExtension.size() > maxLength) {
+      size_t room = maxLength > counter.size() + shortExtension.size() ? maxLength - counter.size() - shortExtension.size() : 0;
+      if (room == 0) {
+        shortStem = name;
+        shortExtension.clear();
+        room = maxLength > counter.size() ? maxLength - counter.size() : 0;
+      }
+      shortStem.resize(std::min(shortStem.size(), room));
+      // Never half of a surrogate pair.
+      if (!shortStem.empty() && shortStem.back() >= 0xD800 && shortStem.back() <= 0xDBFF) shortStem.pop_back();
+    }
+    std::wstring candidate = shortStem + counter + shortExtension;
     if (!taken(candidate)) return candidate;
   }
 }

@@ -1,5 +1,6 @@
 #include "download_engine/http_client.h"
 
+#include "download_engine/redirect_rules.h"
 #include "download_engine/text.h"
 #include "download_engine/url_check.h"
 
@@ -178,11 +179,19 @@ bool OpenHttpSession(const HttpSessionOptions& options, InternetHandle* session,
 
 bool HttpRequest::Open(HINTERNET session, const HttpSessionOptions& options, const CookieJar& cookies,
                        const std::wstring& url, const std::wstring& referrer, bool range, int64_t begin,
-                       int64_t end, const std::wstring& validator, HttpResponse* response, HttpError* error) {
+                       int64_t end, const std::wstring& validator, const std::wstring& validatorUrl,
+                       HttpResponse* response, HttpError* error) {
+  auto refuse = [error](const std::wstring& message, int32_t code = 0) {
+    error->code = code;
+    error->message = message;
+    error->transient = false;
+    return false;
+  };
   std::wstring current = url;
   for (int hop = 0;; ++hop) {
     UrlParts parts;
     std::wstring reason;
+    if (current.empty()) return refuse(L"the server redirected to an address that cannot be resolved");
     if (!CheckUrl(current, &parts, &reason)) {
       error->code = 0;
       error->message = L"redirected to an address that cannot be downloaded: " + reason;
@@ -209,11 +218,13 @@ bool HttpRequest::Open(HINTERNET session, const HttpSessionOptions& options, con
     WinHttpSetOption(request_.Get(), WINHTTP_OPTION_DISABLE_FEATURE, &disable, sizeof disable);
 
     // The referrer as a header of its own: not every WinHTTP sends the one given to WinHttpOpenRequest.
+    // Neither the page's address nor the resource's validator goes to another origin.
     std::wstring headers;
-    if (!referrer.empty()) headers += L"Referer: " + referrer + L"\r\n";
+    if (!referrer.empty() && SameOrigin(current, url)) headers += L"Referer: " + referrer + L"\r\n";
     if (range) {
       headers += L"Range: bytes=" + std::to_wstring(begin) + L"-" + (end >= 0 ? std::to_wstring(end) : L"") + L"\r\n";
-      if (!validator.empty()) headers += L"If-Range: " + validator + L"\r\n";
+      if (!validator.empty() && SameOrigin(current, validatorUrl.empty() ? url : validatorUrl))
+        headers += L"If-Range: " + validator + L"\r\n";
     }
     std::wstring cookieHeader = cookies.HeaderFor(parts.secure, parts.host, parts.pathAndQuery);
     if (!cookieHeader.empty()) headers += L"Cookie: " + cookieHeader + L"\r\n";
@@ -247,13 +258,10 @@ bool HttpRequest::Open(HINTERNET session, const HttpSessionOptions& options, con
     bool redirect = status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
     std::wstring location;
     if (redirect && QueryText(request_.Get(), WINHTTP_QUERY_LOCATION, &location) && !location.empty()) {
-      if (hop == kMaxRedirects) {
-        error->code = static_cast<int32_t>(status);
-        error->message = L"too many redirects";
-        error->transient = false;
-        return false;
-      }
-      current = NormalizeUrl(ResolveUrl(current, location));
+      if (hop == kMaxRedirects) return refuse(L"too many redirects", static_cast<int32_t>(status));
+      std::wstring next = ResolveUrl(current, location);
+      if (IsDowngrade(current, next)) return refuse(L"the server redirected from https to http", static_cast<int32_t>(status));
+      current = NormalizeUrl(next);
       continue;
     }
     if (status == HTTP_STATUS_DENIED) {

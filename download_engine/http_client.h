@@ -63,11 +63,13 @@ struct HttpResponse {
 class HttpRequest {
  public:
   // Sends a GET; with range, asks for "bytes=begin-" or "bytes=begin-end"
-  // (end inclusive, when not negative), with If-Range when a validator is given.
-  // Follows up to ten redirects to http or https URLs.
+  // (end inclusive, when not negative), with If-Range when a validator is
+  // given, to the origin of validatorUrl (the address that gave it) only.
+  // Follows up to ten redirects to http or https URLs, never from https to
+  // http; the referrer goes only to the origin of url.
   bool Open(HINTERNET session, const HttpSessionOptions& options, const CookieJar& cookies, const std::wstring& url,
             const std::wstring& referrer, bool range, int64_t begin, int64_t end, const std::wstring& validator,
-            HttpResponse* response, HttpError* error);
+            const std::wstring& validatorUrl, HttpResponse* response, HttpError* error);
 
   // Waits for body bytes: how many can be read at once, 0 at the end of the body.
   bool Available(DWORD* size, HttpError* error);

@@ -5,6 +5,7 @@
 
 #include "download_engine/atomic_file.h"
 #include "download_engine/record_codec.h"
+#include "download_engine/setting_rules.h"
 #include "download_engine/text.h"
 
 namespace engine {
@@ -31,8 +32,12 @@ std::wstring Seal(const std::wstring& secret) {
   return hex;
 }
 
-std::wstring Unseal(const std::wstring& hex) {
-  if (hex.empty() || hex.size() % 2) return std::wstring();
+// False for text that is not the hexadecimal Seal writes; a password sealed
+// for another user (or machine) opens to nothing.
+bool Unseal(const std::wstring& hex, std::wstring* secret) {
+  secret->clear();
+  if (hex.empty()) return true;
+  if (hex.size() % 2 || hex.find_first_not_of(L"0123456789abcdef") != std::wstring::npos) return false;
   std::string bytes;
   for (size_t i = 0; i < hex.size(); i += 2) {
     auto digit = [](wchar_t c) { return c <= L'9' ? c - L'0' : c - L'a' + 10; };
@@ -40,58 +45,75 @@ std::wstring Unseal(const std::wstring& hex) {
   }
   DATA_BLOB in = {static_cast<DWORD>(bytes.size()), reinterpret_cast<BYTE*>(&bytes[0])};
   DATA_BLOB out = {};
-  if (!CryptUnprotectData(&in, nullptr, nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN, &out))
-    return std::wstring();
+  if (!CryptUnprotectData(&in, nullptr, nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN, &out)) return true;
   std::string plain(reinterpret_cast<char*>(out.pbData), out.cbData);
   LocalFree(out.pbData);
-  return Utf8ToWide(plain);
+  *secret = Utf8ToWide(plain);
+  return true;
 }
 
-void ReadNumber(const std::wstring& value, int32_t* target) {
-  int64_t number;
-  if (ParseInt64(value, &number) && number >= INT32_MIN && number <= INT32_MAX) *target = static_cast<int32_t>(number);
+bool ReadFlag(const std::wstring& value, bool* flag) {
+  if (value != L"0" && value != L"1") return false;
+  *flag = value == L"1";
+  return true;
 }
 
 }  // namespace
 
-Settings LoadSettings(const std::wstring& path) {
+Settings LoadSettings(const std::wstring& path, bool* damaged) {
+  *damaged = false;
   Settings settings;
   std::string bytes;
   if (!ReadWholeFile(path, &bytes)) return settings;
+  // Every value passes the rules a setter applies; one that does not makes
+  // the whole file suspect: the caller sets it aside and takes the defaults.
+  auto refuse = [damaged]() {
+    *damaged = true;
+    return Settings();
+  };
+  if (bytes.size() > kMaxReadBytes || !IsUtf8(bytes)) return refuse();
+  std::wstring reason;
+  int64_t proxyPort = 0;
   for (const std::wstring& line : SplitLines(Utf8ToWide(bytes))) {
     if (line.empty() || line[0] == L'#') continue;
     size_t equals = line.find(L'=');
-    if (equals == std::wstring::npos) continue;
+    if (equals == std::wstring::npos) return refuse();
     std::wstring name = line.substr(0, equals);
     std::vector<std::wstring> fields;
-    if (!DecodeRecord(line.substr(equals + 1), &fields)) continue;
+    if (!DecodeRecord(line.substr(equals + 1), &fields)) return refuse();
     const std::wstring& value = fields[0];
-    int32_t flag = -1;
+    if (const NumberRule* rule = FindNumberRule(name)) {
+      int64_t number;
+      if (fields.size() != 1 || !ParseInt64(value, &number) || !CheckNumber(*rule, number, &reason)) return refuse();
+      settings.*(rule->field) = static_cast<int32_t>(number);  // the rule's range is within int32
+      continue;
+    }
+    if (name == L"cookie") {
+      Cookie cookie;
+      if (!CookieFromRecord(line.substr(equals + 1), &cookie)) return refuse();
+      settings.cookies.push_back(cookie);
+      continue;
+    }
+    if (fields.size() != 1) return refuse();
+    bool ok = true;
     if (name == L"proxy_host") settings.proxy.host = value;
-    else if (name == L"proxy_port") ReadNumber(value, &settings.proxy.port);
+    else if (name == L"proxy_port") ok = ParseInt64(value, &proxyPort) && proxyPort >= 0 && proxyPort <= 65535;
     else if (name == L"proxy_user") settings.proxy.user = value;
-    else if (name == L"proxy_password_sealed") settings.proxy.password = Unseal(value);
+    else if (name == L"proxy_password_sealed") ok = Unseal(value, &settings.proxy.password);
     else if (name == L"proxy_bypass") settings.proxy.bypass = value;
     else if (name == L"proxy_kind") settings.proxy.kind = value;
-    else if (name == L"download_limit_kib") ReadNumber(value, &settings.downloadLimitKiB);
-    else if (name == L"upload_limit_kib") ReadNumber(value, &settings.uploadLimitKiB);
-    else if (name == L"disk_cache_kib") ReadNumber(value, &settings.diskCacheKiB);
-    else if (name == L"max_downloads") ReadNumber(value, &settings.maxDownloads);
-    else if (name == L"auto_start") { ReadNumber(value, &flag); if (flag >= 0) settings.autoStart = flag != 0; }
-    else if (name == L"udp_port") ReadNumber(value, &settings.udpPort);
-    else if (name == L"upnp") { ReadNumber(value, &flag); if (flag >= 0) settings.upnp = flag != 0; }
-    else if (name == L"single_connection") { ReadNumber(value, &flag); if (flag >= 0) settings.singleConnection = flag != 0; }
-    else if (name == L"client_version") settings.clientVersion = value;
-    else if (name == L"peer_id") settings.peerId = value;
-    else if (name == L"connect_timeout_ms") ReadNumber(value, &settings.connectTimeoutMs);
-    else if (name == L"receive_timeout_ms") ReadNumber(value, &settings.receiveTimeoutMs);
-    else if (name == L"retries") ReadNumber(value, &settings.retries);
-    else if (name == L"retry_delay_ms") ReadNumber(value, &settings.retryDelayMs);
-    else if (name == L"cookie") {
-      Cookie cookie;
-      if (CookieFromRecord(line.substr(equals + 1), &cookie)) settings.cookies.push_back(cookie);
-    }
+    else if (name == L"auto_start") ok = ReadFlag(value, &settings.autoStart);
+    else if (name == L"upnp") ok = ReadFlag(value, &settings.upnp);
+    else if (name == L"single_connection") ok = ReadFlag(value, &settings.singleConnection);
+    else if (name == L"client_version") ok = CheckClientVersion(value, &reason);
+    else if (name == L"peer_id") ok = value.empty() || CheckPeerId(value);
+    // Other names are left for other versions of the engine.
+    if (!ok) return refuse();
+    if (name == L"client_version") settings.clientVersion = value;
+    if (name == L"peer_id") settings.peerId = value;
   }
+  settings.proxy.port = static_cast<int32_t>(proxyPort);
+  if (!CheckProxy(settings.proxy, &settings.proxy, &reason)) return refuse();
   return settings;
 }
 
@@ -122,6 +144,7 @@ unsigned long SaveSettings(const std::wstring& path, const Settings& settings) {
   number(L"receive_timeout_ms", settings.receiveTimeoutMs);
   number(L"retries", settings.retries);
   number(L"retry_delay_ms", settings.retryDelayMs);
+  number(L"max_unsized_mib", settings.maxUnsizedMiB);
   for (const auto& cookie : settings.cookies) text += L"cookie=" + CookieToRecord(cookie) + L"\n";
   return ReplaceFileContent(path, WideToUtf8(text));
 }

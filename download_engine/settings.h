@@ -37,13 +37,16 @@ struct Settings {
   int32_t receiveTimeoutMs = 30000;
   int32_t retries = 2;
   int32_t retryDelayMs = 1000;
+  int32_t maxUnsizedMiB = 4096;  // a body without a length stops here
   std::vector<Cookie> cookies;  // the persistent ones
 };
 
 extern const wchar_t kDefaultUserAgent[];
 
-// Missing or unreadable file, or bad lines: the defaults stand for what is missing.
-Settings LoadSettings(const std::wstring& path);
+// A missing file or line gives the defaults. A file with a line that is not
+// "name=value", a value that breaks its setter's rules, or text that is not
+// UTF-8 is damaged: *damaged is set and the defaults are returned.
+Settings LoadSettings(const std::wstring& path, bool* damaged);
 // A Windows error code, 0 on success.
 unsigned long SaveSettings(const std::wstring& path, const Settings& settings);
 

@@ -78,22 +78,33 @@ bool ParseImportText(const std::wstring& text, std::vector<ImportLine>* lines, s
   return true;
 }
 
+int64_t BlockSizeFor(int64_t size) {
+  int64_t block = kBlockSize;
+  while (size / block + (size % block != 0) > kMaxBlocks) block <<= 1;
+  return block;
+}
+
 std::wstring BlockStatusText(int64_t size, const std::vector<Segment>& segments) {
   if (size <= 0) return std::wstring();
-  int64_t blocks = (size + kBlockSize - 1) / kBlockSize;
-  std::vector<int64_t> covered(static_cast<size_t>(blocks), 0);
+  const int64_t block = BlockSizeFor(size);
+  const int64_t blocks = size / block + (size % block != 0);
+  std::vector<int64_t> covered(static_cast<size_t>(blocks), 0);  // at most kMaxBlocks
   for (const auto& segment : segments) {
-    int64_t from = segment.begin, to = segment.begin + segment.done;
-    for (int64_t block = from / kBlockSize; block < blocks && block * kBlockSize < to; ++block) {
-      int64_t blockBegin = block * kBlockSize;
-      int64_t blockEnd = std::min(size, blockBegin + kBlockSize);
-      covered[static_cast<size_t>(block)] += std::min(to, blockEnd) - std::max(from, blockBegin);
+    // Only the part of a range inside the resource counts; no sum here can overflow.
+    if (segment.begin < 0 || segment.begin >= size || segment.done <= 0) continue;
+    int64_t from = segment.begin;
+    int64_t to = from + std::min(segment.done, size - from);
+    for (int64_t index = from / block; index < blocks && index * block < to; ++index) {
+      int64_t blockBegin = index * block;
+      int64_t blockEnd = blockBegin + std::min(block, size - blockBegin);
+      covered[static_cast<size_t>(index)] += std::min(to, blockEnd) - std::max(from, blockBegin);
     }
   }
   std::wstring text;
-  for (int64_t block = 0; block < blocks; ++block) {
-    int64_t length = std::min(size, (block + 1) * kBlockSize) - block * kBlockSize;
-    int64_t have = covered[static_cast<size_t>(block)];
+  text.reserve(static_cast<size_t>(blocks));
+  for (int64_t index = 0; index < blocks; ++index) {
+    int64_t length = std::min(block, size - index * block);
+    int64_t have = covered[static_cast<size_t>(index)];
     text += have <= 0 ? L'0' : have >= length ? L'2' : L'1';
   }
   return text;

@@ -24,8 +24,13 @@ struct ImportLine {
 };
 bool ParseImportText(const std::wstring& text, std::vector<ImportLine>* lines, std::wstring* reason);
 
-// One digit per MiB of the resource: 0 nothing yet, 1 partly, 2 complete.
+// One digit per block of the resource: 0 nothing yet, 1 partly, 2 complete.
+// A block is 1 MiB; for a resource of more than kMaxBlocks MiB it is the
+// smallest power-of-two multiple of 1 MiB that keeps the text within
+// kMaxBlocks digits, whatever size a server announced.
 constexpr int64_t kBlockSize = 1 << 20;
+constexpr int64_t kMaxBlocks = 16384;
+int64_t BlockSizeFor(int64_t size);
 std::wstring BlockStatusText(int64_t size, const std::vector<Segment>& segments);
 
 // Texts from servers or pages inside "|"-separated texts: "|" would split a field.

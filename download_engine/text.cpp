@@ -1,11 +1,15 @@
 #include "download_engine/text.h"
 
+#include <climits>
 #include <cwctype>
+#include <new>
 
 namespace engine {
 
 std::wstring Utf8ToWide(const std::string& text) {
   if (text.empty()) return std::wstring();
+  // The conversion counts in int: a longer text is more than the engine ever handles.
+  if (text.size() > static_cast<size_t>(INT_MAX) / 2) throw std::bad_alloc();
   int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring wide(static_cast<size_t>(length), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
@@ -14,6 +18,7 @@ std::wstring Utf8ToWide(const std::string& text) {
 
 std::string WideToUtf8(const std::wstring& text) {
   if (text.empty()) return std::string();
+  if (text.size() > static_cast<size_t>(INT_MAX) / 4) throw std::bad_alloc();
   int length =
       WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
   std::string narrow(static_cast<size_t>(length), '\0');
@@ -21,17 +26,27 @@ std::string WideToUtf8(const std::wstring& text) {
   return narrow;
 }
 
+bool IsUtf8(const std::string& bytes) {
+  if (bytes.empty()) return true;
+  if (bytes.size() > static_cast<size_t>(INT_MAX)) return false;
+  return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0) > 0;
+}
+
 std::wstring FromBstr(BSTR text) { return text ? std::wstring(text, SysStringLen(text)) : std::wstring(); }
 
-BSTR ToBstr(const std::wstring& text) { return SysAllocStringLen(text.data(), static_cast<UINT>(text.size())); }
+BSTR ToBstr(const std::wstring& text) {
+  if (text.size() > UINT_MAX / sizeof(wchar_t) - 1) return nullptr;
+  return SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+}
 
 bool SameFileName(const std::wstring& a, const std::wstring& b) {
+  if (a.size() != b.size() || a.size() > static_cast<size_t>(INT_MAX)) return false;
   return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
          CSTR_EQUAL;
 }
 
 std::wstring UpperCase(std::wstring text) {
-  if (!text.empty()) CharUpperBuffW(&text[0], static_cast<DWORD>(text.size()));
+  if (!text.empty() && text.size() <= MAXDWORD) CharUpperBuffW(&text[0], static_cast<DWORD>(text.size()));
   return text;
 }
 

@@ -11,6 +11,8 @@ namespace engine {
 
 std::wstring Utf8ToWide(const std::string& text);
 std::string WideToUtf8(const std::wstring& text);
+// True when the bytes are well-formed UTF-8.
+bool IsUtf8(const std::string& bytes);
 
 // A BSTR as a wide string; COM's null BSTR is the empty string.
 std::wstring FromBstr(BSTR text);

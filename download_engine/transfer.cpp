@@ -3,7 +3,9 @@
 #include <algorithm>
 
 #include "download_engine/content_disposition.h"
+#include "download_engine/disk_space.h"
 #include "download_engine/module_state.h"
+#include "download_engine/size_rules.h"
 #include "download_engine/text.h"
 
 namespace engine {
@@ -24,10 +26,24 @@ HttpError Problem(const std::wstring& message, bool transient = false, int32_t c
   return error;
 }
 
-// If-Range needs a strong validator: a weak ETag cannot vouch for bytes.
+// If-Range needs a strong validator: a weak ETag cannot vouch for bytes. It
+// goes back into a header: one with control characters is no validator.
 std::wstring ValidatorOf(const HttpResponse& response) {
-  if (!response.etag.empty() && response.etag.compare(0, 2, L"W/") != 0) return response.etag;
-  return response.lastModified;
+  std::wstring validator =
+      !response.etag.empty() && response.etag.compare(0, 2, L"W/") != 0 ? response.etag : response.lastModified;
+  return HasControlCharacter(validator) ? std::wstring() : validator;
+}
+
+// A length or total the engine can handle, or -1 for none given.
+bool SizeProblem(const HttpResponse& response, HttpError* error) {
+  for (int64_t size : {response.contentLength, response.status == 206 ? response.rangeTotal : int64_t(-1)}) {
+    if (size < -1 || size > kMaxResourceSize) {
+      *error = Problem(L"the server announced a size of " + std::to_wstring(size) +
+                       L" bytes, more than the engine can download");
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace
@@ -148,7 +164,7 @@ void Transfer::LeadWork(bool* ended) {
     HttpResponse response;
     bool askRange = begin > 0 || plan_.connections > 1;
     if (!request.Open(session_.Get(), plan_.http, *cookies_, plan_.url, plan_.referrer, askRange, begin, -1,
-                      begin > 0 ? plan_.validator : std::wstring(), &response, &error)) {
+                      begin > 0 ? plan_.validator : std::wstring(), plan_.validatorUrl, &response, &error)) {
       // 416: the range is beyond the resource as it is now; start over without one.
       if (error.code == 416 && attempt == 0) {
         std::lock_guard<std::mutex> hold(mutex_);
@@ -163,6 +179,10 @@ void Transfer::LeadWork(bool* ended) {
       end(nullptr);
       return;
     }
+    if (SizeProblem(response, &error)) {
+      end(&error);
+      return;
+    }
     bool restart = false;
     int64_t total = -1;
     if (response.status == 206) {
@@ -172,8 +192,11 @@ void Transfer::LeadWork(bool* ended) {
         return;
       }
       total = response.rangeTotal;
-      if (begin > 0 && size_ >= 0 && total >= 0 && total != size_) {
-        // The resource changed size under a weak or missing validator.
+      // The bytes so far came with a validator: a part with another one (or
+      // none) is of another file, whatever If-Range the server ignored.
+      bool otherFile = begin > 0 && !plan_.validator.empty() && ValidatorOf(response) != plan_.validator;
+      if (otherFile || (begin > 0 && size_ >= 0 && total >= 0 && total != size_)) {
+        // The resource changed under the bytes already in the file.
         if (attempt > 0) {
           error = Problem(L"the file on the server keeps changing");
           end(&error);
@@ -182,6 +205,7 @@ void Transfer::LeadWork(bool* ended) {
         std::lock_guard<std::mutex> hold(mutex_);
         ranges_.assign(1, Range());
         size_ = -1;
+        plan_.validator.clear();
         continue;
       }
     } else {
@@ -206,8 +230,9 @@ void Transfer::LeadWork(bool* ended) {
     facts.contentType = response.contentType;
     facts.finalUrl = response.finalUrl;
     facts.validator = ValidatorOf(response);
-    facts.restartedFromZero = restart;
+    facts.restartedFromZero = restart || !anyProgress;
     plan_.validator = facts.validator;
+    plan_.validatorUrl = response.finalUrl;
 
     std::wstring partialPath;
     if (!host_->TransferResponded(plan_.taskId, this, facts, &partialPath, &error)) {
@@ -216,6 +241,7 @@ void Transfer::LeadWork(bool* ended) {
     }
     {
       std::lock_guard<std::mutex> hold(fileMutex_);
+      partialPath_ = partialPath;
       file_ = CreateFileW(partialPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                           nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
       if (file_ == INVALID_HANDLE_VALUE) {
@@ -345,10 +371,15 @@ bool Transfer::FetchRange(int index, size_t rangeIndex, HINTERNET session, std::
   HttpRequest request;
   HttpResponse response;
   bool ok = request.Open(session, plan_.http, *cookies_, plan_.url, plan_.referrer, true, begin, end - 1,
-                         plan_.validator, &response, error);
+                         plan_.validator, plan_.validatorUrl, &response, error);
   if (ok && (response.status != 206 || !response.hasRange || response.rangeBegin != begin ||
              (response.rangeTotal >= 0 && response.rangeTotal != size_))) {
     *error = Problem(L"the server stopped serving parts of the file", true);
+    ok = false;
+  }
+  // A part of another version of the file: the next attempt starts over.
+  if (ok && ValidatorOf(response) != plan_.validator) {
+    *error = Problem(L"the file on the server changed during the download", true);
     ok = false;
   }
   if (!ok) {
@@ -424,12 +455,20 @@ bool Transfer::Pump(int, size_t rangeIndex, HttpRequest& request, std::vector<ch
       }
       break;
     }
-    // Another connection may have taken over the tail meanwhile.
-    int64_t room = range.end < 0 ? INT64_MAX : range.end - (range.begin + range.received);
-    int64_t useful = std::min<int64_t>(got, room);
+    // Another connection may have taken over the tail meanwhile; a body
+    // without a length ends at the configured maximum.
+    int64_t room = range.end >= 0 ? range.end - (range.begin + range.received)
+                                  : plan_.maxUnsizedBytes - (range.begin + range.received);
+    int64_t useful = std::max<int64_t>(0, std::min<int64_t>(got, room));
     range.received += useful;
     received_ += useful;
     buffered += static_cast<size_t>(useful);
+    if (range.end < 0 && useful < got) {
+      *error = Problem(L"the server sent more than " + std::to_wstring(plan_.maxUnsizedBytes >> 20) +
+                       L" MiB without announcing a size (the engine's limit, max_unsized_mib)");
+      ok = false;
+      break;
+    }
   }
   bool flushed = flush();
   ok = ok && flushed;
@@ -448,9 +487,25 @@ bool Transfer::WriteAt(int64_t offset, const char* data, size_t size, HttpError*
     DWORD written = 0;
     if (!WriteFile(file_, data, static_cast<DWORD>(size), &written, &position) || written == 0) {
       DWORD code = GetLastError();
-      *error = Problem(code == ERROR_DISK_FULL ? L"the disk is full"
-                                               : L"writing the file failed (Windows error " + std::to_wstring(code) + L")",
-                       false, static_cast<int32_t>(code));
+      if (IsDiskFull(code)) {
+        // What the task still needs against what the volume has now; the
+        // partial file keeps what was written, for a resume.
+        int64_t needed = static_cast<int64_t>(size);
+        {
+          std::lock_guard<std::mutex> hold(mutex_);
+          if (size_ >= 0) {
+            int64_t have = 0;
+            for (const auto& range : ranges_) have += range.written;
+            needed = std::max(needed, size_ - have);
+          }
+        }
+        uint64_t free = 0;
+        FreeSpaceOf(partialPath_, &free);
+        *error = Problem(NotEnoughSpace(needed, free), false, kDiskFullCode);
+      } else {
+        *error = Problem(L"writing the file failed (Windows error " + std::to_wstring(code) + L")", false,
+                         static_cast<int32_t>(code));
+      }
       return false;
     }
     offset += written;

@@ -6,7 +6,9 @@
 // resource is split among up to the task's connection count; a connection that
 // finishes its range takes over half of the largest range still running. An
 // answer of 200 to a range request means the server ignored it (or the
-// resource changed): the download starts again from zero.
+// resource changed): the download starts again from zero; so does a 206 whose
+// validator is not the one the bytes so far came with. Sizes the server
+// announces are checked before they are used.
 #pragma once
 
 #include <windows.h>
@@ -32,9 +34,11 @@ struct TransferPlan {
   std::wstring url;
   std::wstring referrer;
   std::wstring validator;
+  std::wstring validatorUrl;  // the address whose answer gave the validator
   int64_t size = -1;
   std::vector<Segment> segments;  // the progress so far; empty for a fresh start
   std::wstring partialPath;       // empty until the file name is chosen
+  int64_t maxUnsizedBytes = int64_t(4096) << 20;  // a body without a length stops here
   int connections = 1;
   uint32_t cacheBytes = 4 << 20;
   HttpSessionOptions http;
@@ -143,6 +147,7 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
 
   std::mutex fileMutex_;
   HANDLE file_ = INVALID_HANDLE_VALUE;
+  std::wstring partialPath_;
   uint64_t lastCheckpointMs_ = 0;
   InternetHandle session_;
 };

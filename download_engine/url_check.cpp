@@ -124,22 +124,4 @@ bool CheckUrl(const std::wstring& url, UrlParts* parts, std::wstring* reason) {
   return true;
 }
 
-std::wstring ResolveUrl(const std::wstring& base, const std::wstring& reference) {
-  if (!SchemeOf(reference).empty() && reference.find(L"://") != std::wstring::npos) return reference;
-  std::wstring scheme = SchemeOf(base);
-  size_t authority = scheme.size() + 3;
-  size_t pathStart = base.find_first_of(L"/?#", authority);
-  std::wstring origin = base.substr(0, pathStart);
-  if (reference.compare(0, 2, L"//") == 0) return scheme + L":" + reference;
-  if (!reference.empty() && reference[0] == L'/') return origin + reference;
-  std::wstring path = pathStart == std::wstring::npos ? L"/" : base.substr(pathStart);
-  size_t end = path.find_first_of(L"?#");
-  if (end != std::wstring::npos) path.erase(end);
-  if (path.empty() || path[0] != L'/') path.insert(0, L"/");
-  if (reference.empty()) return origin + path;
-  if (reference[0] == L'?') return origin + path + reference;
-  path.erase(path.rfind(L'/') + 1);
-  return origin + path + reference;
-}
-
 }  // namespace engine

@@ -21,7 +21,4 @@ std::wstring NormalizeUrl(const std::wstring& url);
 // False with a reason for the page when the URL cannot be downloaded.
 bool CheckUrl(const std::wstring& url, UrlParts* parts, std::wstring* reason);
 
-// A Location header resolved against the URL it came from.
-std::wstring ResolveUrl(const std::wstring& base, const std::wstring& reference);
-
 }  // namespace engine

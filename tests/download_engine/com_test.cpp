@@ -226,8 +226,7 @@ TEST_F(ComServer, ArchiveTaskRecordsACompletedTaskOnceAndIgnoresOtherOutcomes) {
   Bstr elsewhere(Home() + L"\\settings.txt");
   EXPECT_EQ(E_INVALIDARG, download->ArchiveTask(1, name, 42, elsewhere, finalUrl, type, key, key, created, finished, 7, 1, 0));
   WriteBytes(Downloads(L"given.bin"), "changed since");
-  Bstr none(L"");
-  ASSERT_EQ(S_OK, download->DeleteDownload2(key, none, 1));
+  ASSERT_EQ(S_OK, download->DeleteDownload2(key, path, 1));
   EXPECT_TRUE(FinishedTexts().empty());
   EXPECT_TRUE(Exists(Downloads(L"given.bin"))) << "a file that changed since it was downloaded is not deleted";
 }

@@ -129,10 +129,10 @@ TEST_F(TaskControl, DeletingAFinishedTaskRemovesItsEntryAndWithTheFlagItsFile) {
   ExpectDownloaded(first, L"first.bin", 3000, 26);
   ExpectDownloaded(second, L"second.bin", 3001, 27);
   ASSERT_EQ(2u, FinishedTexts().size());
-  Bstr firstKey(first), secondKey(second), none(L""), otherPath(Downloads(L"elsewhere.bin")),
+  Bstr firstKey(first), secondKey(second), firstPath(Downloads(L"first.bin")), otherPath(Downloads(L"elsewhere.bin")),
       secondPath(Downloads(L"second.bin"));
   ASSERT_EQ(S_OK, download->DeleteDownload(firstKey, 1));
-  ASSERT_EQ(S_OK, download->DeleteDownload2(firstKey, none, 1));
+  ASSERT_EQ(S_OK, download->DeleteDownload2(firstKey, firstPath, 1));
   ASSERT_EQ(S_OK, download->DeleteDownload2(secondKey, otherPath, 1)) << "another path names no entry";
   ASSERT_EQ(1u, FinishedTexts().size());
   ASSERT_EQ(S_OK, download->DeleteDownload2(secondKey, secondPath, 0));

@@ -9,6 +9,7 @@
 #include "download_engine/content_disposition.h"
 #include "download_engine/file_names.h"
 #include "download_engine/journal.h"
+#include "download_engine/redirect_rules.h"
 #include "download_engine/task_texts.h"
 #include "download_engine/url_check.h"
 

@@ -16,7 +16,7 @@ import check_module
 
 EXPORTS = {"DllCanUnloadNow": 0, "DllGetClassObject": 12, "DllInstall": 8, "DllRegisterServer": 0,
            "DllUnregisterServer": 0}
-SYSTEM_DLLS = check_module.SYSTEM_DLLS | {"crypt32.dll"}
+SYSTEM_DLLS = check_module.SYSTEM_DLLS | {"crypt32.dll", "urlmon.dll"}
 
 
 def check(path, machine):

@@ -180,6 +180,11 @@ std::map<std::string, std::string> LoopbackServer::Stats(const std::wstring& tag
   return stats;
 }
 
+bool LoopbackServer::ChangeFile(const std::wstring& tag, unsigned seed, const std::wstring& etag) const {
+  return Fetch(httpPort_, L"/_change?tag=" + tag + L"&seed=" + std::to_wstring(seed) + L"&etag=" + etag) ==
+         "changed\n";
+}
+
 std::string LoopbackServer::Content(uint64_t size, unsigned seed) {
   std::string bytes(static_cast<size_t>(size), '\0');
   for (uint64_t i = 0; i < size; ++i) {

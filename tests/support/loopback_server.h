@@ -39,6 +39,9 @@ class LoopbackServer {
 
   // The /_stats lines for a tag.
   std::map<std::string, std::string> Stats(const std::wstring& tag) const;
+  // From now on /data requests of the tag serve this seed with this ETag:
+  // the file changed on the server. True when the server took it.
+  bool ChangeFile(const std::wstring& tag, unsigned seed, const std::wstring& etag) const;
 
   // The bytes /data serves for (size, seed).
   static std::string Content(uint64_t size, unsigned seed);

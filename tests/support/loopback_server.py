@@ -20,18 +20,24 @@ range written to the wrong place shows. Options (query parameters):
   name_star=X     Content-Disposition with filename*=UTF-8''X (X percent-encoded)
   chunked=1       no Content-Length, chunked transfer coding
   etag=X          an ETag; If-Range with another value gets the whole body
+  if_range=0      with etag: ignore If-Range (a part of whatever the file is now)
+  announce=N      announce a Content-Length of N whatever is sent (a hostile size)
+  endless=1       a chunked body that never ends (the words go on counting)
   type=T          the Content-Type (default application/octet-stream)
   rate=R          send at most R bytes per second
   paced=N         with rate: only the first N requests of this tag are paced
   tag=T           groups requests for /_stats
-/redirect?to=URL&code=302 redirects; /redirect_loop redirects to itself.
+/redirect?to=URL&code=302 redirects (also under any folder: /a/b/redirect, so
+that relative targets with dot segments can be tried); /redirect_loop
+redirects to itself. /_change?tag=T&seed=S&etag=E makes later /data requests
+of that tag serve seed S with ETag E: the file changed on the server.
 /files/NAME serves a real file given with --file NAME=PATH (for benchmarks).
 A request with an absolute URL is a proxy request: with --proxy-auth U:P it
 needs Proxy-Authorization (Basic) and gets 407 without it; it is then served
 as if the path had been asked for directly, and counted as proxied.
 /_stats?tag=T answers "name=value" lines about the requests of that tag:
 requests, proxied, max_active, ranges (comma-separated "a-b" or "none"),
-and the last user_agent, cookie and referer seen.
+and the last user_agent, cookie, referer and if_range seen.
 """
 
 import argparse
@@ -49,6 +55,7 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 STATS = {}
 STATS_LOCK = threading.Lock()
+CHANGES = {}  # tag -> (seed, etag) served instead of the query's
 CONTENT_CACHE = {}
 CACHE_LOCK = threading.Lock()
 FILES = {}
@@ -58,7 +65,8 @@ PROXY_AUTH = None
 def stats_for(tag):
     with STATS_LOCK:
         return STATS.setdefault(tag, {"requests": 0, "proxied": 0, "active": 0, "max_active": 0, "ranges": [],
-                                      "user_agent": "", "cookie": "", "referer": "", "resets": 0})
+                                      "user_agent": "", "cookie": "", "referer": "", "if_range": "",
+                                      "resets": 0})
 
 
 def content(size, seed):
@@ -136,15 +144,20 @@ class Handler(BaseHTTPRequestHandler):
         stats = stats_for(tag)
         if url.path == "/_stats":
             return self.send_stats(tag)
+        if url.path == "/_change":
+            with STATS_LOCK:
+                CHANGES[tag] = (int(query.get("seed", "0")), query.get("etag"))
+            return self.send_plain(200, b"changed\n")
         with STATS_LOCK:
             stats["requests"] += 1
             stats["proxied"] += 1 if proxied else 0
             stats["user_agent"] = self.headers.get("User-Agent", "")
             stats["cookie"] = self.headers.get("Cookie", "")
             stats["referer"] = self.headers.get("Referer", "")
+            stats["if_range"] = self.headers.get("If-Range", "")
         if "delay_ms" in query:
             time.sleep(int(query["delay_ms"]) / 1000.0)
-        if url.path == "/redirect":
+        if url.path == "/redirect" or url.path.endswith("/redirect"):
             return self.send_redirect(query.get("to", "/"), int(query.get("code", "302")))
         if url.path == "/redirect_loop":
             return self.send_redirect("/redirect_loop?" + url.query, 302)
@@ -156,6 +169,12 @@ class Handler(BaseHTTPRequestHandler):
             return self.send_plain(int(query["status"]), b"status as asked\n")
         size = int(query.get("size", "0"))
         seed = int(query.get("seed", "0"))
+        with STATS_LOCK:
+            if tag in CHANGES:
+                seed, etag = CHANGES[tag]
+                query["etag"] = etag
+        if query.get("endless") == "1":
+            return self.send_endless(seed, query)
         body = content(size, seed)
         self.send_body(body, query, stats)
 
@@ -179,7 +198,7 @@ class Handler(BaseHTTPRequestHandler):
             lines = ["requests=%d" % stats["requests"], "proxied=%d" % stats["proxied"],
                      "max_active=%d" % stats["max_active"], "resets=%d" % stats["resets"], "ranges=" + ranges,
                      "user_agent=" + stats["user_agent"], "cookie=" + stats["cookie"],
-                     "referer=" + stats["referer"]]
+                     "referer=" + stats["referer"], "if_range=" + stats["if_range"]]
         self.send_plain(200, ("\n".join(lines) + "\n").encode())
 
     def send_file(self, name, stats):
@@ -211,6 +230,23 @@ class Handler(BaseHTTPRequestHandler):
             else:
                 sock.sendfile(f, begin, end - begin + 1)
 
+    def send_endless(self, seed, query):
+        """Words that go on counting, chunked, until the client goes away."""
+        self.send_response(200)
+        self.send_header("Content-Type", query.get("type", "application/octet-stream"))
+        self.send_header("Transfer-Encoding", "chunked")
+        self.end_headers()
+        base = seed << 40
+        words = 8192
+        index = 0
+        while True:
+            data = array("Q", range(base + index, base + index + words))
+            if sys.byteorder != "little":
+                data.byteswap()
+            piece = data.tobytes()
+            self.wfile.write(b"%x\r\n" % len(piece) + piece + b"\r\n")
+            index += words
+
     def send_body(self, body, query, stats):
         size = len(body)
         etag = query.get("etag")
@@ -222,7 +258,8 @@ class Handler(BaseHTTPRequestHandler):
             self.send_header("Content-Length", "0")
             self.end_headers()
             return
-        if wanted and etag is not None and self.headers.get("If-Range") not in (None, etag):
+        if wanted and etag is not None and self.headers.get("If-Range") not in (None, etag) \
+                and query.get("if_range") != "0":
             wanted = None
         begin, end = wanted if wanted else (0, size - 1)
         with STATS_LOCK:
@@ -244,7 +281,7 @@ class Handler(BaseHTTPRequestHandler):
         if chunked:
             self.send_header("Transfer-Encoding", "chunked")
         else:
-            self.send_header("Content-Length", str(end - begin + 1))
+            self.send_header("Content-Length", query.get("announce", str(end - begin + 1)))
         self.end_headers()
 
         reset_at = int(query["reset_at"]) if "reset_at" in query else None
