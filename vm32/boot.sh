@@ -6,7 +6,10 @@
 # read-only (changes go to a discarded overlay) unless --persist is given.
 # Exits with the job's exit code, or 200 when the guest ran no job to its end.
 # VM32_TIMEOUT: seconds before the PC is switched off (default 1800).
+# While the guest runs, its progress lines ("vm32-progress: TEXT" on the serial
+# console) are printed as "VM32_LABEL: TEXT (N s)", one at least every 30 s.
 set -u
+source "$(dirname "$0")/progress.sh"
 [ $# -ge 3 ] || { echo "usage: $0 IMAGE_DIR JOB_DIR OUT_DIR [--persist]" >&2; exit 2; }
 image=$(readlink -f "$1") job=$(readlink -f "$2") out=$3 persist=${4:-}
 mkdir -p "$out" && out=$(readlink -f "$out")
@@ -44,9 +47,13 @@ TMPDIR=$out timeout --foreground -k 10 "${VM32_TIMEOUT:-1800}" qemu-system-i386 
   -drive "$root" -drive "file=$xfer,format=raw,if=virtio,cache=unsafe" \
   </dev/null >"$out/console.log" 2>&1 &
 qemu=$!
+progress_follow "$qemu" "${VM32_LABEL:-vm32: guest}" "$out/console.log" 's/^vm32-progress: \(.*\)/\1/p' &
+follower=$!
 wait "$qemu"
 qemu_rc=$?
 qemu=
+kill "$follower" 2>/dev/null
+wait "$follower" 2>/dev/null
 
 rm -rf "$out/out" "$out/job.rc" "$out/job.log"
 debugfs -R "dump /job.rc $out/job.rc" "$xfer" >/dev/null 2>&1

@@ -1,8 +1,22 @@
-# Sourced by every job that runs inside the guest (copied next to it as
-# /xfer/setup.sh): the guest's network and Wine, as the test programs need them.
+# Sourced by every part of a guest boot (copied onto the transfer disk; its
+# path is in VM32_SETUP): the guest's network and Wine, as the test programs
+# need them, and the progress lines the host shows while the guest runs.
 
-# The same environment as the x86_64 runner (tests/run-under-wine.sh.in), but win32.
-export WINEPREFIX=/root/.wine WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" OANOCACHE=1
+# The same environment as the x86_64 runner (tests/run-under-wine.sh.in), but
+# win32. The image's prefix (/root/.wine) is the template each part copies.
+export WINEPREFIX=${WINEPREFIX:-/root/.wine} WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" OANOCACHE=1 LC_ALL=C.UTF-8
+
+# A line for the host to show while the guest runs (vm32/progress.sh). The
+# console is opened as /dev/console: an open of /dev/ttyS0 waits for a carrier.
+guest_progress() {
+  echo "vm32-progress: $*" >/dev/console 2>/dev/null || true
+}
+
+# A Wine prefix of its own for one part of the boot: a copy of the image's.
+guest_prefix_copy() {
+  rm -rf "$1"
+  cp -a /root/.wine "$1"
+}
 
 # The guest boots without a network, with its loopback interface down and no
 # hosts file: the tests' own file servers listen on 127.0.0.1 and are reached as
