@@ -58,10 +58,16 @@ ensure_prefix() {
 
 # One persistent wineserver for the whole run (each test program then starts in
 # a fraction of a second). Its streams are detached, or CTest would wait on them.
+# A server that goes away while a program starts ends that program before its
+# first line, so the old one is gone before the new one starts. Wine closes the
+# desktop a few seconds after its last program ends, and a program started
+# while it closes waits for a new one: one process stays on the desktop.
 start_wineserver() {
   wineserver -k >/dev/null 2>&1 || true
+  wineserver -w >/dev/null 2>&1 || true
   wineserver -p </dev/null >/dev/null 2>&1
   wine wineboot </dev/null >/dev/null 2>&1
+  wine notepad </dev/null >/dev/null 2>&1 &
   trap stop_wineserver EXIT
 }
 
@@ -95,7 +101,10 @@ ensure_vm32_image() {
 run_ctest() {
   local reports=("$BUILD/x86_64/vm32/report.txt" "$BUILD/x86_64/vm32/installer-report.txt") line shown=0 report
   local progress=$BUILD/x86_64/vm32/progress.log follower
-  rm -f "${reports[@]}"
+  # What the Wine runner (tests/run-under-wine.sh.in) noted about programs Wine
+  # did not start, or whose end glibc failed after every test passed.
+  export HALVO_WINE_NOTES=$BUILD/x86_64/wine-notes.txt
+  rm -f "${reports[@]}" "$HALVO_WINE_NOTES"
   mkdir -p "$(dirname "$progress")" && : >"$progress"
   tail -n +1 -F "$progress" 2>/dev/null &
   follower=$!
@@ -107,6 +116,11 @@ run_ctest() {
       for report in "${reports[@]}"; do
         if [ -f "$report" ]; then echo; cat "$report"; fi
       done
+      if [ -s "$HALVO_WINE_NOTES" ]; then
+        echo
+        echo "Ends that were Wine's or glibc's, not the programs' (tests/run-under-wine.sh.in):"
+        sed 's/^/  /' "$HALVO_WINE_NOTES"
+      fi
       echo
     fi
     printf '%s\n' "$line"

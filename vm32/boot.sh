@@ -7,7 +7,8 @@
 # Exits with the job's exit code, or 200 when the guest ran no job to its end.
 # VM32_TIMEOUT: seconds before the PC is switched off (default 1800).
 # While the guest runs, its progress lines ("vm32-progress: TEXT" on the serial
-# console) are printed as "VM32_LABEL: TEXT (N s)", one at least every 30 s.
+# console) are printed as "VM32_LABEL: TEXT (N s)", one at least every 30 s:
+# each as it comes, or the newest every VM32_PROGRESS_EVERY s.
 set -u
 source "$(dirname "$0")/progress.sh"
 [ $# -ge 3 ] || { echo "usage: $0 IMAGE_DIR JOB_DIR OUT_DIR [--persist]" >&2; exit 2; }
@@ -47,7 +48,8 @@ TMPDIR=$out timeout --foreground -k 10 "${VM32_TIMEOUT:-1800}" qemu-system-i386 
   -drive "$root" -drive "file=$xfer,format=raw,if=virtio,cache=unsafe" \
   </dev/null >"$out/console.log" 2>&1 &
 qemu=$!
-progress_follow "$qemu" "${VM32_LABEL:-vm32: guest}" "$out/console.log" 's/^vm32-progress: \(.*\)/\1/p' &
+PROGRESS_EVERY=${VM32_PROGRESS_EVERY:-0} \
+  progress_follow "$qemu" "${VM32_LABEL:-vm32: guest}" "$out/console.log" 's/^vm32-progress: \(.*\)/\1/p' &
 follower=$!
 wait "$qemu"
 qemu_rc=$?

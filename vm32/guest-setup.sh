@@ -12,9 +12,15 @@ guest_progress() {
   echo "vm32-progress: $*" >/dev/console 2>/dev/null || true
 }
 
-# A Wine prefix of its own for one part of the boot: a copy of the image's.
+# A Wine prefix of its own for one part of the boot: one of the image's spare
+# copies of its prefix (a rename takes it: no two parts get the same one), or
+# a copy made now when none is left.
 guest_prefix_copy() {
+  local spare
   rm -rf "$1"
+  for spare in /root/.wine-spares/*; do
+    mv -T "$spare" "$1" 2>/dev/null && return 0
+  done
   cp -a /root/.wine "$1"
 }
 
@@ -32,15 +38,6 @@ s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
 flags = struct.unpack("16sH", fcntl.ioctl(s, 0x8913, struct.pack("16sH", b"lo", 0)))[1]
 fcntl.ioctl(s, 0x8914, struct.pack("16sH", b"lo", flags | 1))
 PY
-}
-
-# A crash would start winedbg, which reads the program's debug information for
-# many minutes when emulated: the debugger named here ends at once instead, and
-# the crashed program with it.
-guest_no_debugger() {
-  wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d 'cmd.exe /c exit' /f \
-    </dev/null >/dev/null 2>&1
-  wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Auto /d 1 /f </dev/null >/dev/null 2>&1
 }
 
 # One server for the whole run: each program then starts in a fraction of the

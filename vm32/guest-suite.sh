@@ -73,7 +73,6 @@ worker() {
   export WINEPREFIX=/root/.wine-suite-$1
   guest_prefix_copy "$WINEPREFIX"
   guest_start_wine
-  guest_no_debugger
   echo "wine_ready $1 $(now)" >>"$out/timing"
   while program=$(next_program) && [ -n "$program" ]; do run_program "$program"; done
   wineserver -k

@@ -5,23 +5,30 @@
 # serial console (guest_progress in guest-setup.sh); the host reads them from
 # the console's log file.
 
-PROGRESS_EVERY=${PROGRESS_EVERY:-10}   # seconds between two lines with news
-PROGRESS_QUIET=${PROGRESS_QUIET:-25}   # seconds after which a line is printed anyway
+PROGRESS_EVERY=${PROGRESS_EVERY:-10}  # seconds between two lines with news; 0: every new line
+PROGRESS_QUIET=${PROGRESS_QUIET:-25}  # seconds after which a line is printed anyway
 
 # progress_follow PID LABEL FILE SED_SCRIPT
-# While PID runs: the newest line that `sed -n SED_SCRIPT FILE` prints is shown
-# as "LABEL: TEXT (N s)" when it is new (at most every PROGRESS_EVERY s), and the
-# current one again when PROGRESS_QUIET s passed without a line.
+# While PID runs, the lines that `sed -n SED_SCRIPT FILE` prints are shown as
+# "LABEL: TEXT (N s)": each new one when PROGRESS_EVERY is 0, otherwise the
+# newest at most every PROGRESS_EVERY s; the last one again when PROGRESS_QUIET
+# s passed without a line.
 progress_follow() {
-  local pid=$1 label=$2 file=$3 script=$4 started=$SECONDS printed=$SECONDS shown= latest
+  local pid=$1 label=$2 file=$3 script=$4 started=$SECONDS printed=$SECONDS count=0 lines total latest
   while kill -0 "$pid" 2>/dev/null; do
     sleep 2
-    latest=$(sed -n "$script" "$file" 2>/dev/null | tail -n 1 | tr -d '\r')
-    if { [ -n "$latest" ] && [ "$latest" != "$shown" ] && [ $((SECONDS - printed)) -ge "$PROGRESS_EVERY" ]; } ||
-       [ $((SECONDS - printed)) -ge "$PROGRESS_QUIET" ]; then
+    lines=$(sed -n "$script" "$file" 2>/dev/null | tr -d '\r')
+    total=$(printf '%s' "$lines" | grep -c '')
+    latest=$(printf '%s' "$lines" | tail -n 1)
+    if [ "$total" -gt "$count" ] && [ "$PROGRESS_EVERY" = 0 ]; then
+      printf '%s\n' "$lines" | tail -n "+$((count + 1))" | sed "s|^|$label: |; s|\$| ($((SECONDS - started)) s)|"
+    elif { [ "$total" -gt "$count" ] && [ $((SECONDS - printed)) -ge "$PROGRESS_EVERY" ]; } ||
+         [ $((SECONDS - printed)) -ge "$PROGRESS_QUIET" ]; then
       printf '%s: %s (%d s)\n' "$label" "${latest:-running}" $((SECONDS - started))
-      shown=$latest printed=$SECONDS
+    else
+      continue
     fi
+    count=$total printed=$SECONDS
   done
 }
 

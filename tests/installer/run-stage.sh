@@ -41,7 +41,6 @@ prepare() {
 source "$VM32_SETUP"
 export WINEPREFIX=/root/.wine-installer
 guest_prefix_copy "$WINEPREFIX"
-guest_no_debugger
 exec python3 guest_stage.py
 RUN
   chmod +x "$folder/run"

@@ -89,7 +89,8 @@ say "host part took $(( $(date +%s) - started )) s"
 
 boot() { # boot NAME: runs NAME/job in the guest, keeping its changes to the root disk
   local t=$(date +%s) rc=0
-  VM32_LABEL="vm32: guest step $1" "$here/../boot.sh" "$work" "$1" "$work/$1.result" --persist || rc=$?
+  # (Package by package is too many lines: the newest every 10 s.)
+  VM32_LABEL="vm32: guest step $1" VM32_PROGRESS_EVERY=10 "$here/../boot.sh" "$work" "$1" "$work/$1.result" --persist || rc=$?
   if [ "$rc" != 0 ]; then
     echo "vm32: guest step $1 failed (exit code $rc):" >&2
     tail -n 40 "$work/$1.result/job.log" >&2 2>/dev/null || true
@@ -131,6 +132,10 @@ VM32_TIMEOUT=2400 boot second-stage
 # The win32 prefix, baked once. The null display driver lets test programs make
 # windows without X; the desktop process picks its driver when it starts, so
 # the server is stopped after the setting and every later boot starts afresh.
+# A crash would start winedbg, which reads the program's debug information for
+# many minutes when emulated: the debugger named here ends at once instead, and
+# the crashed program with it. Spare copies of the prefix are made here, once:
+# each part of a boot takes one instead of copying the prefix itself.
 mkdir prefix
 cat >prefix/job <<'JOB'
 export WINEPREFIX=/root/.wine WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -140,10 +145,18 @@ wineboot -i || exit 1
 wineserver -w
 progress "setting the null display driver"
 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f || exit 1
+progress "naming a debugger that ends at once"
+debugger='HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug'
+wine reg add "$debugger" /v Debugger /d 'cmd.exe /c exit' /f || exit 1
+wine reg add "$debugger" /v Auto /d 1 /f || exit 1
 wineserver -k
 wineserver -w
 grep -q '^#arch=win32' /root/.wine/system.reg || { echo "the prefix is not win32"; exit 1; }
 grep -q '"Graphics"="null"' /root/.wine/user.reg || { echo "the null display driver is not set"; exit 1; }
+grep -q '"Debugger"="cmd.exe /c exit"' /root/.wine/system.reg || { echo "the debugger is not set"; exit 1; }
+progress "spare copies of the prefix"
+mkdir -p /root/.wine-spares
+for n in 1 2 3 4; do cp -a /root/.wine /root/.wine-spares/$n || exit 1; done
 du -sh /root/.wine
 JOB
 VM32_TIMEOUT=1200 boot prefix
