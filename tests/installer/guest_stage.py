@@ -92,12 +92,19 @@ def start_wine():
 
 def picture(name):
     """The prefix as wineserver saves it when it ends; Wine is started again after."""
+    moments = [time.monotonic()]
     subprocess.run(["wineserver", "-k"], stderr=subprocess.DEVNULL)
     subprocess.run(["wineserver", "-w"], stderr=subprocess.DEVNULL)
+    moments.append(time.monotonic())
     path = OUT + "/" + name + ".json"
-    snapshot.take(PREFIX, path)
+    taken = snapshot.take(PREFIX, path)
+    moments.append(time.monotonic())
     start_wine()
-    return snapshot.load(path)
+    moments.append(time.monotonic())
+    with open(OUT + "/timing", "a") as timing:
+        timing.write("picture %s: stop %.1f s, snapshot %.1f s, start %.1f s\n" %
+                     ((name,) + tuple(b - a for a, b in zip(moments, moments[1:]))))
+    return taken
 
 
 def changes(before, after):

@@ -118,6 +118,7 @@ def take(prefix, out):
     snapshot = {"registry": registry, "files": read_files(os.path.join(prefix, "drive_c"))}
     with open(out, "w", encoding="utf-8", errors="surrogateescape") as f:
         json.dump(snapshot, f)
+    return snapshot
 
 
 def load(path):
