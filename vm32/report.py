@@ -268,14 +268,30 @@ def render(results, expected=None, patterns=(), boot_seconds=None, wine_version=
     return lines, ok
 
 
+def slowest_first(programs, timing):
+    """PROGRAMS ordered for the guest's workers: those without a time first (in
+    their order), then the others by their time, the longest first."""
+    unknown = [p for p in programs if p[:-4] not in timing]
+    known = sorted((p for p in programs if p[:-4] in timing), key=lambda p: -timing[p[:-4]])
+    return unknown + known
+
+
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--results", required=True, help="the guest's out/ folder")
-    parser.add_argument("--programs", required=True, help="file with one test program name a line")
+    parser.add_argument("--programs", help="file with one test program name a line")
+    parser.add_argument("--order", metavar="PROGRAMS",
+                        help="only print the programs of this file in the order to run them, by --results' times")
     parser.add_argument("--x86_64-list", help='"program<TAB>Suite.Name" lines of the x86_64 test programs')
     parser.add_argument("--x86_64-only", help="file of test name patterns that are 64-bit-only by nature")
     parser.add_argument("--boot-seconds", type=float)
     args = parser.parse_args(argv)
+    if args.order:
+        programs = [line.strip() for line in (read_text(args.order) or "").splitlines() if line.strip()]
+        print("\n".join(slowest_first(programs, read_timing(args.results))))
+        return 0
+    if not args.programs:
+        parser.error("--programs is needed")
 
     programs = [line.strip() for line in (read_text(args.programs) or "").splitlines() if line.strip()]
     if not programs:

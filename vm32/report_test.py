@@ -210,6 +210,13 @@ class CountComparison(GuestFolder):
         self.assertEqual(["Wide.*"], report.read_patterns(os.path.join(self.out, "patterns")))
 
 
+class WorkOrder(unittest.TestCase):
+    def test_programs_without_a_time_come_first_then_the_slowest(self):
+        timing = {"a": 5.0, "b": 30.0, "c": 1.0, "gone": 99.0}
+        self.assertEqual(["new.exe", "b.exe", "a.exe", "c.exe"],
+                         report.slowest_first(["a.exe", "new.exe", "b.exe", "c.exe"], timing))
+
+
 class MainProgram(GuestFolder):
     def main(self, arguments):
         with contextlib.redirect_stdout(io.StringIO()):

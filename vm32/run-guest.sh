@@ -7,7 +7,8 @@
 # same time, in its folder, with OUT naming its results folder and VM32_SETUP
 # the guest's shared set-up (guest-setup.sh). After the boot each stage's
 # results are in RESULTS_DIR/NAME (with run.rc and run.log of its run); the
-# stages' own reports read them from there.
+# stages' own reports read them from there (and the next boot's prepare finds
+# them in VM32_PREVIOUS_RESULTS).
 # Exits 0 when the guest ran every stage to its end, whatever the tests found.
 # VM32_PROGRESS=FILE: the guest's progress lines are appended there too (CTest
 # keeps a test's output until it ends; the test command shows this file live).
@@ -44,7 +45,9 @@ while [ $# -gt 0 ]; do
   command=()
   while [ $# -gt 0 ] && [ "$1" != --stage ]; do command+=("$1"); shift; done
   mkdir -p "$work/job/$name"
-  "${command[@]}" prepare "$work/job/$name" || { echo "vm32: cannot prepare the stage $name" >&2; exit 1; }
+  # The last boot's results, for a stage that orders its work by them.
+  VM32_PREVIOUS_RESULTS=$results/$name "${command[@]}" prepare "$work/job/$name" ||
+    { echo "vm32: cannot prepare the stage $name" >&2; exit 1; }
   [ -x "$work/job/$name/run" ] || { echo "vm32: the stage $name left no run script" >&2; exit 1; }
   stages+=("$name")
 done

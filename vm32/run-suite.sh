@@ -26,7 +26,10 @@ prepare() {
     grep -qxF "$(basename "$exe")" "$programs" || echo "vm32: $(basename "$exe") is not a test program: not run"
   done
   cp -r "$bin" "$folder/bin"
-  cp "$programs" "$folder/programs"
+  # The slowest first, by the last boot's times (programs it did not run
+  # first of all): the workers then end at about the same time.
+  /usr/bin/python3 "$here/report.py" --order "$programs" --results "${VM32_PREVIOUS_RESULTS:-/nonexistent}" \
+    >"$folder/programs"
   cp "$here/guest-suite.sh" "$folder/run"
   echo "${VM32_PROGRAM_TIMEOUT:-300}" >"$folder/program-timeout"
   echo "${VM32_WORKERS:-2}" >"$folder/workers"

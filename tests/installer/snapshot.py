@@ -3,7 +3,9 @@
 
   snapshot.py take PREFIX OUT.json      the registry (system.reg, user.reg, as
                                         wineserver last saved them: stop it
-                                        first) and the files below drive_c
+                                        first, or give take() the hives as
+                                        registry_save.exe wrote them) and the
+                                        files below drive_c
   snapshot.py diff BEFORE AFTER         prints what AFTER adds, removes and
                                         changes, as 'reg' and 'file' lines
 
@@ -111,10 +113,13 @@ def read_files(drive_c):
     return items
 
 
-def take(prefix, out):
+def take(prefix, out, hive_files=None):
+    """The picture of PREFIX, also written to OUT. HIVE_FILES: {root: file} of
+    hives saved in Wine's form while it runs, instead of the prefix's own files."""
     registry = {}
     for name, root in HIVES:
-        registry.update(read_hive(os.path.join(prefix, name), root))
+        path = (hive_files or {}).get(root) or os.path.join(prefix, name)
+        registry.update(read_hive(path, root))
     snapshot = {"registry": registry, "files": read_files(os.path.join(prefix, "drive_c"))}
     with open(out, "w", encoding="utf-8", errors="surrogateescape") as f:
         json.dump(snapshot, f)
