@@ -40,8 +40,11 @@ else
 fi
 # -cpu max,-smap: with SMAP every Wine process dies under this QEMU. The
 # snapshot overlay is a temporary file: keep it in OUT_DIR, not in /var/tmp.
+# Three virtual CPUs (multi-threaded emulation) for the boot's parallel parts:
+# while the host's own tests run beside the guest, its share of the two cores
+# follows its number of busy threads. VM32_CPUS overrides.
 TMPDIR=$out timeout --foreground -k 10 "${VM32_TIMEOUT:-1800}" qemu-system-i386 \
-  -machine pc -accel tcg,thread=multi -cpu max,-smap -m 2048 -smp 2 \
+  -machine pc -accel tcg,thread=multi -cpu max,-smap -m 2048 -smp "${VM32_CPUS:-3}" \
   -display none -vga none -monitor none -serial stdio -no-reboot -net none \
   -kernel "$image/vmlinuz" -initrd "$image/initrd.img" \
   -append "console=ttyS0 quiet loglevel=3 mitigations=off panic=1 init=/vm32-init.sh" \

@@ -99,7 +99,7 @@ def picture(name):
     if not check(code == 0, "the registry could not be saved for the picture %s (exit code %s)" % (name, code)):
         raise RuntimeError("no picture of the registry")
     saved = time.monotonic()
-    taken = snapshot.take(PREFIX, OUT + "/" + name + ".json", hives)
+    taken = snapshot.take(PREFIX, hive_files=hives)
     for path in hives.values():
         os.remove(path)
     with open(OUT + "/timing", "a") as timing:
