@@ -158,10 +158,15 @@ TEST_F(TaskControl, MoveChangesTheQueueOrderAndSoWhichTaskStartsNext) {
   Bstr key(c);
   ASSERT_EQ(S_OK, download->Move(key, 1));
   ASSERT_EQ((std::vector<std::wstring>{running, c, a, b}), WorkKeys());
-  EngineEvent moved;
-  for (const auto& event : events->EventsFor(c))
-    if (event.kind == 0) moved = event;
-  EXPECT_EQ(1u, moved.queuePosition) << "a silent record update tells the new position";
+  // Events arrive on the engine's thread: wait for the update, with a bound.
+  EXPECT_TRUE(events->WaitFor(
+      [&](const std::vector<EngineEvent>& seen) {
+        for (const auto& event : seen)
+          if (event.key == c && event.kind == 0 && event.queuePosition == 1) return true;
+        return false;
+      },
+      5000))
+      << "a silent record update tells the new position";
   ASSERT_EQ(S_OK, download->Move(key, 255)) << "past the end: last";
   ASSERT_EQ((std::vector<std::wstring>{running, a, b, c}), WorkKeys());
   ASSERT_EQ(S_OK, download->Move(key, 1));
