@@ -273,31 +273,42 @@ describe('removing and searching', { skip }, () => {
 
   test('search finds downloads by state and address, as the same objects', async () => {
     const tab = await clientPage();
-    const found = await tab.evaluate((origin) => {
+    const url = `${server.origin}/files/ordered.bin?paused|1`;
+    const found = await tab.evaluate(([origin, address]) => {
       const client = window.client;
+      const created = window.createdKeys = [];
+      client.on('created', (download) => created.push(download.key));
       const names = (list) => list.map((d) => d.fileName).sort();
-      const paused = client.add({ url: `${origin}/files/ordered.bin?paused`, folder: 'C:\\', fileName: 'p.bin', paused: true });
+      const paused = client.add({ url: address, folder: 'C:\\', fileName: 'p.bin', paused: true });
       const complete = client.downloads({ state: 'complete' });
       return {
+        key: paused.key,
         pausedState: paused.state,
         complete: names(complete),
         byUrl: names(client.downloads({ url: `${origin}/files/ordered.bin` })),
-        byPattern: names(client.downloads({ url: /ordered\.bin\?paused$/ })),
+        byGivenUrl: client.downloads({ url: address }).map((d) => d === paused),
+        byPattern: names(client.downloads({ url: /ordered\.bin\?paused%7C1$/ })),
         several: names(client.downloads({ state: ['paused', 'failed'] })),
-        same: client.downloads({ url: /\?paused$/ })[0] === paused,
         again: client.downloads({ state: 'complete' }).every((d, i) => d === complete[i]),
         all: client.downloads().length,
       };
-    }, server.origin);
+    }, [server.origin, url]);
+    // The engine keys the address with its "|" escaped; the client's key is the engine's.
+    assert.equal(found.key, url.replace('|', '%7C'));
     assert.equal(found.pausedState, 'paused');
     assert.ok(found.complete.includes('ordered.bin') && found.complete.includes('paused.bin'), found.complete.join(' '));
     assert.deepEqual(found.byUrl, ['ordered.bin']);
+    assert.deepEqual(found.byGivenUrl, [true]);
     assert.deepEqual(found.byPattern, ['p.bin']);
     assert.deepEqual(found.several, ['p.bin']);
-    assert.equal(found.same, true);
     assert.equal(found.again, true);
     assert.ok(found.all >= found.complete.length + 1);
-    await tab.evaluate(() => window.client.downloads({ url: /\?paused$/ })[0].remove());
+    // The engine's event about the paused download reaches the same object: no second one is made.
+    await waitFor('the paused download\'s event', () => tab.evaluate(() => window.client.downloads({ state: 'paused' })[0].startTime !== null));
+    const created = await tab.evaluate(() => ({ paused: window.client.downloads({ state: 'paused' }).length, keys: window.createdKeys }));
+    assert.equal(created.paused, 1);
+    assert.equal(created.keys.filter((key) => key === found.key).length, 1);
+    await tab.evaluate(() => window.client.downloads({ state: 'paused' })[0].remove());
     await tab.close();
   });
 });
