@@ -64,7 +64,7 @@ test('deleting a working re-download keeps the earlier finished copy and its fil
   const url = `${server.origin}/files/again.bin`;
   await add(tab, url);
   await waitFor('the first download in the Finished list',
-    () => tab.evaluate(() => window.halvoDemo.finished().length === 1), { timeoutMs: 60000 });
+    () => tab.evaluate(() => document.querySelectorAll('#finished tbody tr').length === 1), { timeoutMs: 60000 });
   const first = path.join(downloads, 'again.bin');
   assert.equal(sha256File(first), sum);
 
@@ -72,17 +72,17 @@ test('deleting a working re-download keeps the earlier finished copy and its fil
   server.bytesPerSecond = 128 * 1024;
   await add(tab, url);
   const running = await waitFor('the re-download running', () => tab.evaluate((key) => {
-    const task = window.halvoDemo.tasks.get(key);
-    return task && task.state === 2 && task.done > 0 && task.fileName ? task.fileName : null;
+    const [task] = window.halvoDemo.client.downloads({ url: key, state: 'downloading' });
+    return task && task.bytesReceived > 0 && task.fileName ? task.fileName : null;
   }, url), { timeoutMs: 30000 });
   assert.notEqual(running, 'again.bin', 'the re-download writes a file of its own');
   assert.ok(fs.existsSync(path.join(downloads, `${running}.part`)));
 
   // A mark on the Finished row: a redrawn list would lose it.
   await tab.evaluate(() => { document.querySelector('#finished tbody tr').dataset.mark = 'kept'; });
-  await tab.click(`#working tbody tr[data-key="${url}"] button:text("Delete")`);
+  await tab.click(`#working tbody tr[data-key="${url}"] button:text("Remove")`);
   await waitFor('the working list empty and the partial file gone', async () =>
-    (await tab.evaluate(() => window.halvoDemo.tasks.size === 0)) &&
+    (await tab.evaluate(() => document.querySelectorAll('#working tbody tr').length === 0)) &&
       !fs.existsSync(path.join(downloads, `${running}.part`)), { timeoutMs: 15000 });
 
   const finished = await tab.evaluate(() => {
