@@ -76,9 +76,13 @@ function drop(download) {
   if (hadFocus) $(`${table.id}-title`).focus();
 }
 
+// An empty table is not shown: its sentence says so instead.
 function showEmpty() {
-  $('no-work').hidden = $('working').tBodies[0].rows.length > 0;
-  $('no-finished').hidden = $('finished').tBodies[0].rows.length > 0;
+  for (const [table, sentence] of [['working', 'no-work'], ['finished', 'no-finished']]) {
+    const empty = $(table).tBodies[0].rows.length === 0;
+    $(table).hidden = empty;
+    $(sentence).hidden = !empty;
+  }
   let running = 0;
   let total = 0;
   rows.forEach((row, download) => {

@@ -443,6 +443,8 @@
       var deleteFile = !!(options && options.deleteFile);
       var own = inner.get(this);
       if (this.state !== 'complete') return act(this, 'remove', 'deleteDownload', [this.key, '', deleteFile]);
+      // An empty path would name the working task of the key instead.
+      if (!this.path) throw new HalvoError(ErrorCode.BAD_STATE, 'the finished download has no path', { download: this });
       // The plug-in removes a working task of the same address along with a
       // finished entry: a re-download of it would go unasked.
       var transfer = inner.get(own.client).transfer;
@@ -686,11 +688,11 @@
     var limits = names.indexOf('speedLimit') >= 0 || names.indexOf('uploadLimit') >= 0;
     if (limits) {
       // One call sets both: a download limit the page never set cannot be kept.
-      var speed = 'speedLimit' in values ? values.speedLimit : remembered.speedLimit;
+      var speed = values.speedLimit !== undefined ? values.speedLimit : remembered.speedLimit;
       if (speed === undefined)
         throw new HalvoError(ErrorCode.BAD_ARGUMENTS, 'set speedLimit together with uploadLimit: the plug-in sets ' +
           'both at once and cannot read the speed limit back');
-      var upload = 'uploadLimit' in values ? values.uploadLimit : remembered.uploadLimit || 0;
+      var upload = values.uploadLimit !== undefined ? values.uploadLimit : remembered.uploadLimit || 0;
       call(client, 'setLimitSpeed', [speed, upload]);
       remembered.speedLimit = speed;
       remembered.uploadLimit = upload;

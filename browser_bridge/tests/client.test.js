@@ -8,62 +8,24 @@
 // the working engine when it is not built.
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
-const os = require('node:os');
 const path = require('node:path');
-const { after, before, describe, test } = require('node:test');
+const { describe, test } = require('node:test');
 
-const { launchBrowser } = require('../lib/browser');
-const { FileServer, sha256File, writeSampleFile } = require('../lib/file_server');
-const paths = require('../lib/paths');
-const { startStack } = require('../lib/stack');
+const { sha256File, writeSampleFile } = require('../lib/file_server');
 const wine = require('../lib/wine');
-const { PAGES, openPage, prefix, waitFor } = require('./support');
+const { engineSuite, openPage, waitFor } = require('./support');
 
-const ENGINE = paths.engineDll();
-const skip = ENGINE ? false : 'the working engine (halvo_engine.dll) is not built yet';
 const MiB = 1024 * 1024;
-
-let stack;
-let browser;
-let files;
-let downloads;
-let server;
-let slowServer;
-const sums = {};
-
-before(async () => {
-  if (skip) return;
-  files = fs.mkdtempSync(path.join(os.tmpdir(), 'halvo-files-'));
-  downloads = fs.mkdtempSync(path.join(os.tmpdir(), 'halvo-downloads-'));
-  for (const [name, size, seed] of [['ordered.bin', 3 * MiB, 31], ['paused.bin', 3 * MiB, 32], ['kept.bin', MiB, 33],
-    ['deleted.bin', MiB, 34], ['again.bin', MiB, 35], ['partial.bin', 4 * MiB, 36]]) {
-    sums[name] = writeSampleFile(path.join(files, name), size, seed);
-  }
-  server = new FileServer({ dir: files, bytesPerSecond: 2 * MiB });
-  slowServer = new FileServer({ dir: files, bytesPerSecond: 256 * 1024 });
-  await server.listen();
-  await slowServer.listen();
-  stack = await startStack({ prefix: prefix('engine'), engine: ENGINE, roots: [{ prefix: '/tests/', dir: PAGES }] });
-  browser = await launchBrowser();
+const suite = engineSuite({
+  samples: [['ordered.bin', 3 * MiB, 31], ['paused.bin', 3 * MiB, 32], ['kept.bin', MiB, 33], ['deleted.bin', MiB, 34],
+    ['again.bin', MiB, 35], ['partial.bin', 4 * MiB, 36]],
+  servers: { server: 2 * MiB, slowServer: 256 * 1024 },
 });
-
-after(async () => {
-  if (skip) return;
-  if (browser) await browser.close();
-  if (stack) {
-    await wine.setAllowedOrigins(stack.prefix, null);
-    const ledger = await stack.stop();
-    assert.deepEqual([ledger.memory, ledger.objects, ledger.instances, ledger.faults], [0, 0, 0, 0]);
-  }
-  if (server) await server.close();
-  if (slowServer) await slowServer.close();
-  fs.rmSync(files, { recursive: true, force: true });
-  fs.rmSync(downloads, { recursive: true, force: true });
-});
+const { skip, sums } = suite;
 
 // A page with a connected client (window.client).
 async function clientPage() {
-  const tab = await openPage(browser, `${stack.url}/tests/client.html`);
+  const tab = await openPage(suite.browser, `${suite.stack.url}/tests/client.html`);
   await tab.evaluate(() => { window.client = Halvo.connect(document.getElementById('halvo')); });
   return tab;
 }
@@ -83,11 +45,11 @@ async function outcome(tab, name, attempt = 0, timeoutMs = 60000) {
 }
 
 function options(url, name, extra = {}) {
-  return { url, folder: wine.windowsPath(downloads), fileName: name, connections: 1, ...extra };
+  return { url, folder: wine.windowsPath(suite.downloads), fileName: name, connections: 1, ...extra };
 }
 
 function filePath(name) {
-  return wine.windowsPath(path.join(downloads, name));
+  return wine.windowsPath(path.join(suite.downloads, name));
 }
 
 describe('a download through the client', { skip }, () => {
@@ -97,9 +59,9 @@ describe('a download through the client', { skip }, () => {
       window.created = [];
       window.client.on('created', (download) => window.created.push(download.fileName));
     });
-    await add(tab, 'ordered', options(`${server.origin}/files/ordered.bin`, 'ordered.bin'));
+    await add(tab, 'ordered', options(`${suite.server.origin}/files/ordered.bin`, 'ordered.bin'));
     assert.deepEqual(await outcome(tab, 'ordered'), { path: filePath('ordered.bin'), state: 'complete' });
-    assert.equal(sha256File(path.join(downloads, 'ordered.bin')), sums['ordered.bin']);
+    assert.equal(sha256File(path.join(suite.downloads, 'ordered.bin')), sums['ordered.bin']);
 
     const seen = await view(tab, 'ordered');
     // Every state change starts from the state before it, in the order a download goes.
@@ -132,7 +94,7 @@ describe('a download through the client', { skip }, () => {
 
   test('pause keeps the bytes and the promise; resume finishes the same download', async () => {
     const tab = await clientPage();
-    await add(tab, 'paused', options(`${slowServer.origin}/files/paused.bin`, 'paused.bin'));
+    await add(tab, 'paused', options(`${suite.slowServer.origin}/files/paused.bin`, 'paused.bin'));
     const running = await waitFor('bytes arriving', async () => {
       const seen = await view(tab, 'paused');
       return seen.state === 'downloading' && seen.bytesReceived > 0 ? seen : null;
@@ -154,11 +116,11 @@ describe('a download through the client', { skip }, () => {
       return null;
     }), ['HalvoError', 'bad-state']);
 
-    const requests = slowServer.requests.length;
+    const requests = suite.slowServer.requests.length;
     await tab.evaluate(() => window.followed.paused.download.resume());
     assert.deepEqual(await outcome(tab, 'paused'), { path: filePath('paused.bin'), state: 'complete' });
-    assert.equal(sha256File(path.join(downloads, 'paused.bin')), sums['paused.bin']);
-    const resumed = slowServer.requests.slice(requests).filter((request) => request.path === '/files/paused.bin');
+    assert.equal(sha256File(path.join(suite.downloads, 'paused.bin')), sums['paused.bin']);
+    const resumed = suite.slowServer.requests.slice(requests).filter((request) => request.path === '/files/paused.bin');
     assert.ok(resumed.length > 0 && resumed[0].range && !/^bytes=0-/.test(resumed[0].range),
       `the resume asked for the rest: ${JSON.stringify(resumed[0])}`);
     const states = (await view(tab, 'paused')).events.filter((e) => e.type === 'statechange').map((e) => e.state);
@@ -168,8 +130,8 @@ describe('a download through the client', { skip }, () => {
 
   test('a failing server rejects with http-error and its status; the same download retried finishes', async () => {
     const tab = await clientPage();
-    fs.rmSync(path.join(files, 'late.bin'), { force: true });
-    await add(tab, 'late', options(`${server.origin}/files/late.bin`, 'late.bin'));
+    fs.rmSync(path.join(suite.files, 'late.bin'), { force: true });
+    await add(tab, 'late', options(`${suite.server.origin}/files/late.bin`, 'late.bin'));
     const failed = await outcome(tab, 'late');
     assert.deepEqual({ ...failed, message: undefined },
       { name: 'HalvoError', code: 'http-error', httpStatus: 404, sameAsField: true, state: 'failed', message: undefined });
@@ -179,17 +141,17 @@ describe('a download through the client', { skip }, () => {
     assert.deepEqual(seen.events.filter((event) => event.type === 'error').map((event) => event.code), ['http-error']);
 
     // Once the server has the file, resuming starts a new attempt that finishes.
-    const sum = writeSampleFile(path.join(files, 'late.bin'), 512 * 1024, 37);
+    const sum = writeSampleFile(path.join(suite.files, 'late.bin'), 512 * 1024, 37);
     await tab.evaluate(() => window.followed.late.download.resume());
     assert.deepEqual(await outcome(tab, 'late', 1), { path: filePath('late.bin'), state: 'complete' });
-    assert.equal(sha256File(path.join(downloads, 'late.bin')), sum);
+    assert.equal(sha256File(path.join(suite.downloads, 'late.bin')), sum);
     assert.equal((await view(tab, 'late')).error, null);
     await tab.close();
   });
 
   test('an address or folder the engine refuses rejects with download-refused and the reason', async () => {
     const tab = await clientPage();
-    await add(tab, 'relative', { url: `${server.origin}/files/kept.bin`, folder: 'downloads', fileName: 'x.bin' });
+    await add(tab, 'relative', { url: `${suite.server.origin}/files/kept.bin`, folder: 'downloads', fileName: 'x.bin' });
     await add(tab, 'ftp', options('ftp://127.0.0.1/files/kept.bin', 'y.bin'));
     const relative = await outcome(tab, 'relative');
     const ftp = await outcome(tab, 'ftp');
@@ -211,8 +173,8 @@ describe('a download through the client', { skip }, () => {
 describe('removing and searching', { skip }, () => {
   test('remove takes a finished download off the list, and its file only when asked', async () => {
     const tab = await clientPage();
-    await add(tab, 'kept', options(`${server.origin}/files/kept.bin`, 'kept.bin'));
-    await add(tab, 'deleted', options(`${server.origin}/files/deleted.bin`, 'deleted.bin'));
+    await add(tab, 'kept', options(`${suite.server.origin}/files/kept.bin`, 'kept.bin'));
+    await add(tab, 'deleted', options(`${suite.server.origin}/files/deleted.bin`, 'deleted.bin'));
     await outcome(tab, 'kept');
     await outcome(tab, 'deleted');
     await tab.evaluate(() => {
@@ -223,8 +185,8 @@ describe('removing and searching', { skip }, () => {
     });
     await waitFor('both erased', () => tab.evaluate(() => window.erased.length === 2));
     assert.deepEqual((await tab.evaluate(() => window.erased)).sort(), ['deleted.bin', 'kept.bin']);
-    assert.equal(sha256File(path.join(downloads, 'kept.bin')), sums['kept.bin'], 'the kept file is untouched');
-    assert.ok(!fs.existsSync(path.join(downloads, 'deleted.bin')), 'the deleted file is gone');
+    assert.equal(sha256File(path.join(suite.downloads, 'kept.bin')), sums['kept.bin'], 'the kept file is untouched');
+    assert.ok(!fs.existsSync(path.join(suite.downloads, 'deleted.bin')), 'the deleted file is gone');
     const left = await tab.evaluate(() => window.client.downloads({ url: /kept|deleted/ }).length);
     assert.equal(left, 0, 'neither is listed any more');
     assert.deepEqual([(await view(tab, 'kept')).state, (await view(tab, 'kept')).actions], ['removed', []]);
@@ -233,30 +195,30 @@ describe('removing and searching', { skip }, () => {
 
   test('removing an unfinished download rejects it and deletes its partial file; a finished one waits for a re-download', async () => {
     const tab = await clientPage();
-    const url = `${slowServer.origin}/files/partial.bin`;
+    const url = `${suite.slowServer.origin}/files/partial.bin`;
     await add(tab, 'partial', options(url, 'partial.bin'));
     const running = await waitFor('partial.bin running', async () => {
       const seen = await view(tab, 'partial');
       return seen.bytesReceived > 0 && seen.path ? seen : null;
     });
-    assert.ok(fs.existsSync(path.join(downloads, 'partial.bin.part')));
+    assert.ok(fs.existsSync(path.join(suite.downloads, 'partial.bin.part')));
     await tab.evaluate(() => window.followed.partial.download.remove({ deleteFile: true }));
     const removed = await outcome(tab, 'partial');
     assert.equal(removed.code, 'removed');
     assert.equal(running.path, filePath('partial.bin'));
-    await waitFor('the partial file gone', () => !fs.existsSync(path.join(downloads, 'partial.bin.part')));
+    await waitFor('the partial file gone', () => !fs.existsSync(path.join(suite.downloads, 'partial.bin.part')));
 
     // A finished file of an address that is downloading again: removing the
     // finished one would end the re-download too, so it is refused.
-    const again = `${server.origin}/files/again.bin`;
+    const again = `${suite.server.origin}/files/again.bin`;
     await add(tab, 'first', options(again, 'again.bin'));
     await outcome(tab, 'first');
-    server.bytesPerSecond = 128 * 1024;
+    suite.server.bytesPerSecond = 128 * 1024;
     try {
       await add(tab, 'second', options(again, 'again.bin'));
       await waitFor('the re-download running', async () => (await view(tab, 'second')).bytesReceived > 0);
     } finally {
-      server.bytesPerSecond = 2 * MiB;
+      suite.server.bytesPerSecond = 2 * MiB;
     }
     const refused = await tab.evaluate(() => {
       const first = window.followed.first.download;
@@ -266,14 +228,14 @@ describe('removing and searching', { skip }, () => {
     assert.deepEqual(refused, ['conflict', 'complete', true]);
     const second = await outcome(tab, 'second');
     assert.equal(second.path, filePath('again (1).bin'));
-    assert.equal(sha256File(path.join(downloads, 'again (1).bin')), sums['again.bin']);
-    assert.equal(sha256File(path.join(downloads, 'again.bin')), sums['again.bin'], 'the first file stays');
+    assert.equal(sha256File(path.join(suite.downloads, 'again (1).bin')), sums['again.bin']);
+    assert.equal(sha256File(path.join(suite.downloads, 'again.bin')), sums['again.bin'], 'the first file stays');
     await tab.close();
   });
 
   test('search finds downloads by state and address, as the same objects', async () => {
     const tab = await clientPage();
-    const url = `${server.origin}/files/ordered.bin?paused|1`;
+    const url = `${suite.server.origin}/files/ordered.bin?paused|1`;
     const found = await tab.evaluate(([origin, address]) => {
       const client = window.client;
       const created = window.createdKeys = [];
@@ -292,7 +254,7 @@ describe('removing and searching', { skip }, () => {
         again: client.downloads({ state: 'complete' }).every((d, i) => d === complete[i]),
         all: client.downloads().length,
       };
-    }, [server.origin, url]);
+    }, [suite.server.origin, url]);
     // The engine keys the address with its "|" escaped; the client's key is the engine's.
     assert.equal(found.key, url.replace('|', '%7C'));
     assert.equal(found.pausedState, 'paused');
@@ -347,7 +309,7 @@ describe('settings and connecting', { skip }, () => {
   });
 
   test('connect refuses an element without the plug-in and a page the site lock does not allow', async () => {
-    const tab = await openPage(browser, `${stack.url}/tests/client.html`);
+    const tab = await openPage(suite.browser, `${suite.stack.url}/tests/client.html`);
     const missing = await tab.evaluate(() => [document.body, null].map((element) => {
       try { Halvo.connect(element); } catch (error) { return [error.name, error.code, error instanceof Halvo.HalvoError]; }
       return null;
@@ -355,9 +317,9 @@ describe('settings and connecting', { skip }, () => {
     assert.deepEqual(missing, [['HalvoError', 'plugin-missing', true], ['HalvoError', 'plugin-missing', true]]);
     await tab.close();
 
-    await wine.setAllowedOrigins(stack.prefix, 'https://downloads.example');
+    await wine.setAllowedOrigins(suite.stack.prefix, 'https://downloads.example');
     try {
-      const refused = await openPage(browser, `${stack.url}/tests/client.html`);
+      const refused = await openPage(suite.browser, `${suite.stack.url}/tests/client.html`);
       const error = await refused.evaluate(() => {
         try { Halvo.connect(document.getElementById('halvo')); } catch (e) { return { code: e.code, status: e.status, message: e.message }; }
         return null;
@@ -367,12 +329,12 @@ describe('settings and connecting', { skip }, () => {
       assert.match(error.message, /not among the origins/);
       await refused.close();
     } finally {
-      await wine.setAllowedOrigins(stack.prefix, null);
+      await wine.setAllowedOrigins(suite.stack.prefix, null);
     }
   });
 
   test('the ES module gives the same library, by name and as its default', async () => {
-    const tab = await openPage(browser, `${stack.url}/tests/module.html`);
+    const tab = await openPage(suite.browser, `${suite.stack.url}/tests/module.html`);
     const check = await waitFor('the module ran', () => tab.evaluate(() => window.moduleCheck || null));
     assert.deepEqual(check.names, check.libraryNames);
     assert.equal(check.sameDefault, true);

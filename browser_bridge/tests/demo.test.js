@@ -9,67 +9,34 @@
 // Waits for the working engine when it is not built.
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
-const os = require('node:os');
 const path = require('node:path');
-const { after, before, describe, test } = require('node:test');
+const { describe, test } = require('node:test');
 
-const { launchBrowser } = require('../lib/browser');
-const { FileServer, sha256File, writeSampleFile } = require('../lib/file_server');
-const paths = require('../lib/paths');
-const { startStack } = require('../lib/stack');
+const { sha256File } = require('../lib/file_server');
 const wine = require('../lib/wine');
-const { E2E, prefix, waitFor } = require('./support');
+const { E2E, engineSuite, waitFor } = require('./support');
 
-const ENGINE = paths.engineDll();
-const skip = ENGINE ? false : 'the working engine (halvo_engine.dll) is not built yet';
 const AXE = require.resolve('axe-core/axe.min.js');
 const SHOTS = process.env.HALVO_SHOTS_DIR || path.join(E2E, 'demo-shots');
 const MiB = 1024 * 1024;
-
-let stack;
-let browser;
-let files;
-let downloads;
-let server;
-const sums = {};
-
-before(async () => {
-  if (skip) return;
-  files = fs.mkdtempSync(path.join(os.tmpdir(), 'halvo-files-'));
-  downloads = fs.mkdtempSync(path.join(os.tmpdir(), 'halvo-downloads-'));
-  for (const [name, size, seed] of [['keyboard.bin', 4 * MiB, 41], ['shown.bin', 4 * MiB, 42]]) {
-    sums[name] = writeSampleFile(path.join(files, name), size, seed);
-  }
-  server = new FileServer({ dir: files, bytesPerSecond: 512 * 1024 });
-  await server.listen();
-  fs.mkdirSync(SHOTS, { recursive: true });
-  stack = await startStack({ prefix: prefix('engine'), engine: ENGINE });
-  browser = await launchBrowser();
+const suite = engineSuite({
+  samples: [['keyboard.bin', 4 * MiB, 41], ['shown.bin', 4 * MiB, 42]],
+  servers: { server: 512 * 1024 },
 });
-
-after(async () => {
-  if (skip) return;
-  if (browser) await browser.close();
-  if (stack) {
-    const ledger = await stack.stop();
-    assert.deepEqual([ledger.memory, ledger.objects, ledger.instances, ledger.faults], [0, 0, 0, 0]);
-  }
-  if (server) await server.close();
-  fs.rmSync(files, { recursive: true, force: true });
-  fs.rmSync(downloads, { recursive: true, force: true });
-});
+const { skip, sums } = suite;
+fs.mkdirSync(SHOTS, { recursive: true });
 
 async function demo() {
-  const tab = await browser.newPage({ viewport: { width: 1100, height: 860 } });
+  const tab = await suite.browser.newPage({ viewport: { width: 1100, height: 860 } });
   tab.errors = [];
   tab.on('pageerror', (error) => tab.errors.push(error.message));
-  await tab.goto(`${stack.url}/demo/`);
+  await tab.goto(`${suite.stack.url}/demo/`);
   await waitFor('the demo connected', () => tab.evaluate(() => !!(window.halvoDemo && window.halvoDemo.client)));
   return tab;
 }
 
 function url(name) {
-  return `${server.origin}/files/${name}`;
+  return `${suite.server.origin}/files/${name}`;
 }
 
 // The working row of an address, as a person sees it: its cells and the buttons it shows.
@@ -115,7 +82,7 @@ describe('the demo page', { skip }, () => {
     await tabTo(tab, 'the address field', focusedName('url'));
     await tab.keyboard.type(url('keyboard.bin'));
     await tabTo(tab, 'the folder field', focusedName('folder'));
-    await tab.keyboard.type(wine.windowsPath(downloads));
+    await tab.keyboard.type(wine.windowsPath(suite.downloads));
     await tabTo(tab, 'the Add button', () => document.activeElement.textContent === 'Add');
     await tab.keyboard.press('Enter');
     await waitFor('keyboard.bin downloading', async () => (await workingRow(tab, url('keyboard.bin')))?.state === 'downloading');
@@ -134,7 +101,7 @@ describe('the demo page', { skip }, () => {
     // Finished: the row moves to the Finished list, and the focus with it.
     await waitFor('keyboard.bin in the Finished list', () => tab.evaluate(() =>
       document.querySelectorAll('#finished tbody tr').length === 1), { timeoutMs: 60000 });
-    assert.equal(sha256File(path.join(downloads, 'keyboard.bin')), sums['keyboard.bin']);
+    assert.equal(sha256File(path.join(suite.downloads, 'keyboard.bin')), sums['keyboard.bin']);
     assert.match(await tab.textContent('#status'), /keyboard\.bin is complete/);
     await tabTo(tab, 'Remove…', focusedLabel('Remove keyboard.bin…'));
     await tab.keyboard.press('Enter');
@@ -146,7 +113,7 @@ describe('the demo page', { skip }, () => {
       focused: document.activeElement.textContent,
     }));
     assert.deepEqual(asked, { open: true, title: 'Remove keyboard.bin from the list?',
-      file: wine.windowsPath(path.join(downloads, 'keyboard.bin')), focused: 'Keep it' });
+      file: wine.windowsPath(path.join(suite.downloads, 'keyboard.bin')), focused: 'Keep it' });
     await barriers(tab, 'the remove dialog');
     await tab.keyboard.press('Escape');
     assert.equal(await tab.evaluate(() => document.querySelectorAll('#finished tbody tr').length), 1, 'Escape keeps it');
@@ -159,7 +126,7 @@ describe('the demo page', { skip }, () => {
     await tabTo(tab, 'Remove in the dialog', () => document.activeElement.value === 'remove');
     await tab.keyboard.press('Enter');
     await waitFor('the Finished list empty', () => tab.evaluate(() => document.querySelectorAll('#finished tbody tr').length === 0));
-    await waitFor('the file deleted', () => !fs.existsSync(path.join(downloads, 'keyboard.bin')));
+    await waitFor('the file deleted', () => !fs.existsSync(path.join(suite.downloads, 'keyboard.bin')));
     assert.deepEqual(tab.errors, []);
     await tab.close();
   });
@@ -172,7 +139,7 @@ describe('the demo page', { skip }, () => {
     assert.equal(await tab.inputValue('#settings [name=limit]'), '256');
 
     await tab.fill('#add [name=url]', url('shown.bin'));
-    await tab.fill('#add [name=folder]', wine.windowsPath(downloads));
+    await tab.fill('#add [name=folder]', wine.windowsPath(suite.downloads));
     await tab.click('#add button');
     await tab.fill('#add [name=url]', url('missing.bin'));
     await tab.click('#add button');
@@ -233,7 +200,7 @@ describe('the demo page', { skip }, () => {
     await tab.click('#finished tbody tr button[data-part="remove"]');
     await tab.click('#confirm-remove button[value="remove"]');
     await waitFor('shown.bin off the list', () => tab.evaluate(() => document.querySelectorAll('#finished tbody tr').length === 0));
-    assert.equal(sha256File(path.join(downloads, 'shown.bin')), sums['shown.bin'], 'the file stays');
+    assert.equal(sha256File(path.join(suite.downloads, 'shown.bin')), sums['shown.bin'], 'the file stays');
     await tab.click(`#working tbody tr[data-key="${url('missing.bin')}"] button[data-part="remove"]`);
     await waitFor('the working list empty', () => tab.evaluate(() => document.querySelectorAll('#working tbody tr').length === 0));
     assert.deepEqual(tab.errors, []);
@@ -241,16 +208,16 @@ describe('the demo page', { skip }, () => {
   });
 
   test('the page without the engine\'s permission says so, and its forms cannot be used', async () => {
-    await wine.setAllowedOrigins(stack.prefix, 'https://downloads.example');
+    await wine.setAllowedOrigins(suite.stack.prefix, 'https://downloads.example');
     try {
-      const tab = await browser.newPage();
-      await tab.goto(`${stack.url}/demo/`);
+      const tab = await suite.browser.newPage();
+      await tab.goto(`${suite.stack.url}/demo/`);
       await waitFor('the verdict', async () => /may not use/.test(await tab.textContent('#engine')));
       assert.equal(await tab.evaluate(() => document.querySelector('#add fieldset').disabled), true);
       await barriers(tab, 'a refused page');
       await tab.close();
     } finally {
-      await wine.setAllowedOrigins(stack.prefix, null);
+      await wine.setAllowedOrigins(suite.stack.prefix, null);
     }
   });
 });
