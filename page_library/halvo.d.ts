@@ -33,7 +33,6 @@ export type ErrorCodeName =
   | 'bad-arguments'
   | 'call-failed'
   | 'bad-state'
-  | 'conflict'
   | 'http-error'
   | 'system-error'
   | 'download-refused'
@@ -54,8 +53,6 @@ export declare const ErrorCode: {
   readonly CALL_FAILED: 'call-failed';
   /** The action is not valid in the download's state. */
   readonly BAD_STATE: 'bad-state';
-  /** The action would also end another download of the same address. */
-  readonly CONFLICT: 'conflict';
   /** The server answered with an HTTP status of 400 or more (`httpStatus`). */
   readonly HTTP_ERROR: 'http-error';
   /** A Windows or network error (`systemError`): disk full, connection reset, ... */
@@ -184,8 +181,7 @@ export interface Download extends EventTarget {
   cancel(): void;
   /**
    * Takes it off its list; with `deleteFile` its file too (the partial file of an unfinished download; a finished
-   * file only while it is the file the engine wrote). Throws 'conflict' for a finished download while another
-   * download of the same address runs (the plug-in would remove that one too).
+   * file only while it is the file the engine wrote). A re-download of the same address goes on.
    */
   remove(options?: { deleteFile?: boolean }): void;
   /** Shows the finished file selected in the file manager. */

@@ -139,7 +139,6 @@
     BAD_ARGUMENTS: 'bad-arguments', // status 2, or arguments the library refused before calling
     CALL_FAILED: 'call-failed', // the engine refused the call (the browser reported it as failed)
     BAD_STATE: 'bad-state', // the action is not valid in the download's state
-    CONFLICT: 'conflict', // the action would also end another download of the same address
     HTTP_ERROR: 'http-error', // the server answered with an HTTP status of 400 or more
     SYSTEM_ERROR: 'system-error', // a Windows or network error (disk full, connection reset, ...)
     DOWNLOAD_REFUSED: 'download-refused', // the engine refused the address, folder, name or the server's answer
@@ -441,17 +440,10 @@
     // too (the partial file of an unfinished one).
     remove(options) {
       var deleteFile = !!(options && options.deleteFile);
-      var own = inner.get(this);
       if (this.state !== 'complete') return act(this, 'remove', 'deleteDownload', [this.key, '', deleteFile]);
       // An empty path would name the working task of the key instead.
       if (!this.path) throw new HalvoError(ErrorCode.BAD_STATE, 'the finished download has no path', { download: this });
-      // The plug-in removes a working task of the same address along with a
-      // finished entry: a re-download of it would go unasked.
-      var transfer = inner.get(own.client).transfer;
-      var key = this.key;
-      if (transfer.loadWorkTask().tasks.some(function (record) { return record && record.key === key; }))
-        throw new HalvoError(ErrorCode.CONFLICT, 'another download of ' + this.url + ' is running; removing ' +
-          this.fileName + ' now would remove that one too', { download: this });
+      // The plug-in removes the finished entry of this path alone: a re-download of the address goes on.
       act(this, 'remove', 'deleteDownload', [this.key, this.path, deleteFile]);
     }
 

@@ -5,11 +5,22 @@
 #include "engine/engine_call.h"
 #include "script/conversions.h"
 #include "script/engine_list.h"
+#include "script/finished_entries.h"
 #include "script/halvo_script_object.h"
 #include "script/script_status.h"
 #include "transfer/halvo_plugin.h"
 #include "transfer/page_channel.h"
 #include "transfer/task_query.h"
+
+namespace {
+
+// A string argument as wide text, as the page's store keys it (invalid UTF-8 reads as empty).
+std::wstring WideText(const NPVariant& value) {
+  auto wide = Utf8ToWide(NPStringToString(value.value.stringValue).c_str());
+  return wide ? std::wstring(wide.get()) : std::wstring();
+}
+
+}  // namespace
 
 bool HalvoScriptObject::CreateDownload(Args args, uint32_t argCount, NPVariant* result) {
   if (!Accept(args, argCount,
@@ -38,12 +49,15 @@ bool HalvoScriptObject::DeleteDownload(Args args, uint32_t argCount, NPVariant* 
   if (!Accept(args, argCount, {Argument::String, Argument::String, Argument::Any}, result)) return true;
   IDownload* download = ReadyDownload(result);
   if (download == nullptr) return true;
-  const std::string key = NPStringToString(args[0].value.stringValue);
   const long flag = NumberToBool(ValueAsDouble(args[2])) ? 1 : 0;
-  // The task leaves the page's store before the engine hears of it, even if the engine then fails.
-  auto wideKey = Utf8ToWide(key.c_str());
-  plugin->RemoveTask(wideKey ? std::wstring(wideKey.get()) : std::wstring());
-  EngineCall(download, &IDownload::DeleteDownload, Utf8Bstr(args[0]).Get(), flag);
+  const std::wstring key = WideText(args[0]);
+  // A page that names a finished entry by its path deletes that entry alone: a
+  // re-download of the same address still working keeps its task and its partial file.
+  if (!NamesFinishedEntry(download, key, WideText(args[1]))) {
+    // The task leaves the page's store before the engine hears of it, even if the engine then fails.
+    plugin->RemoveTask(key);
+    EngineCall(download, &IDownload::DeleteDownload, Utf8Bstr(args[0]).Get(), flag);
+  }
   EngineCall(download, &IDownload::DeleteDownload2, Utf8Bstr(args[0]).Get(), Utf8Bstr(args[1]).Get(), flag);
   return Done(result);
 }

@@ -67,7 +67,7 @@ TEST_F(EngineMethods, EachMethodCallsTheEngineWithItsConvertedArguments) {
       {"StopDownload", {S("k")}, {"Download.StopDownload(\"k\")"}},
       {"CancelDownload", {S(kE)}, {"Download.CancelDownload(\"\\u00E9\")"}},
       {"ImportTask", {S("task text")}, {"Download.ImportTask(\"task text\")"}},
-      {"DeleteDownload", {S("k"), S("x"), N(0)}, {"Download.DeleteDownload(\"k\", 0)",
+      {"DeleteDownload", {S("k"), S("x"), N(0)}, {"Download.ListFinishedTasks(out 0)", "Download.DeleteDownload(\"k\", 0)",
                                                     "Download.DeleteDownload2(\"k\", \"x\", 0)"}},
       {"DeleteDownload", {S("k"), S(""), N(2)}, {"Download.DeleteDownload(\"k\", 1)",
                                                    "Download.DeleteDownload2(\"k\", \"\", 1)"}},
@@ -141,6 +141,45 @@ TEST_F(EngineMethods, DeleteDownloadTakesTheTaskOutOfTheStoreBeforeTheEngineHear
   Call("DeleteDownload", {S("k\xC3\xA9"), S("x"), N(1)}, &completed);
   EXPECT_FALSE(completed);
   EXPECT_THAT(StoredTasks(), IsEmpty());
+}
+
+// A delete that names a finished entry by its path means that entry alone; any
+// other delete still reaches the working task of the key.
+TEST_F(EngineMethods, DeletingAFinishedEntryByItsPathLeavesTheWorkingRedownloadOfItsAddress) {
+  TaskEventArgs event;
+  event.SetNumber(TaskEventArgs::kKind, 3);
+  event.SetText(TaskEventArgs::kKey, L"k");
+  event.SetNumber(TaskEventArgs::kState, 1);
+  engine.Fire(event.data(), TaskEventArgs::kCount);
+  engine.SetList(L"ListFinishedTasks", {L"other|u|C:\\d|b.bin|6|1|1|0|t|C:\\d\\b.bin|u|c|t",
+                                        L"k|u|C:\\d|a.bin|6|1|1|0|t|C:\\d\\a.bin|u|c|t"});
+  const std::string list = "Download.ListFinishedTasks(out 0)";
+  const struct {
+    const char* path;
+    std::vector<std::string> lines;
+    bool keptInStore;
+  } cases[] = {
+      {"C:\\d\\a.bin", {list, "Download.DeleteDownload2(\"k\", \"C:\\\\d\\\\a.bin\", 1)"}, true},
+      // Another key's entry, a path no entry has, a folder: the working task goes as before.
+      {"C:\\d\\b.bin",
+       {list, "Download.DeleteDownload(\"k\", 1)", "Download.DeleteDownload2(\"k\", \"C:\\\\d\\\\b.bin\", 1)"},
+       false},
+      {"C:\\d", {list, "Download.DeleteDownload(\"k\", 1)", "Download.DeleteDownload2(\"k\", \"C:\\\\d\", 1)"}, false},
+  };
+  for (const auto& c : cases) {
+    engine.Fire(event.data(), TaskEventArgs::kCount);
+    int status = -9;
+    EXPECT_THAT(LinesOf("DeleteDownload", {S("k"), S(c.path), N(1)}, &status), ::testing::ElementsAreArray(c.lines))
+        << c.path;
+    EXPECT_EQ(0, status);
+    EXPECT_EQ(c.keptInStore ? 1u : 0u, StoredTasks().size()) << c.path;
+  }
+  // Without the finished list the page's delete reaches both as it always did.
+  engine.Fail(L"Download", L"ListFinishedTasks", E_FAIL);
+  int status = -9;
+  EXPECT_THAT(LinesOf("DeleteDownload", {S("k"), S("C:\\d\\a.bin"), N(0)}, &status),
+              ::testing::Contains("Download.DeleteDownload(\"k\", 0)"));
+  EXPECT_EQ(0, status);
 }
 
 TEST_F(EngineMethods, PeerIdAndAddressComeBackAsTextInHostMemory) {

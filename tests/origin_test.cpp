@@ -64,8 +64,12 @@ TEST(Origin, PageAddresses) {
   for (const AddressCase& c : cases) {
     std::optional<Origin> origin = ParseOrigin(c.address);
     EXPECT_EQ(c.origin != nullptr, origin.has_value()) << c.address;
-    if (c.origin != nullptr && origin) EXPECT_EQ(c.origin, origin->Text()) << c.address;
-    if (c.origin == nullptr && origin) ADD_FAILURE() << c.address << " read as " << origin->Text();
+    if (!origin) continue;
+    if (c.origin != nullptr) {
+      EXPECT_EQ(c.origin, origin->Text()) << c.address;
+    } else {
+      ADD_FAILURE() << c.address << " read as " << origin->Text();
+    }
   }
 }
 
