@@ -45,7 +45,7 @@ export declare const ErrorCode: {
   readonly PLUGIN_MISSING: 'plugin-missing';
   /** Status 1: the site lock refused this page (its origin is not allowed), or no engine is installed. */
   readonly PAGE_NOT_ALLOWED: 'page-not-allowed';
-  /** The engine is there but does not answer. */
+  /** The engine is there but does not answer, or a part of it is missing (status 1 after connect succeeded). */
   readonly ENGINE_UNAVAILABLE: 'engine-unavailable';
   /** Status 2, or arguments the library refused before calling. */
   readonly BAD_ARGUMENTS: 'bad-arguments';

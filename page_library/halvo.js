@@ -135,7 +135,7 @@
   var ErrorCode = {
     PLUGIN_MISSING: 'plugin-missing', // no plug-in behind the element, or its instance is gone (status 3)
     PAGE_NOT_ALLOWED: 'page-not-allowed', // status 1: the site lock refused the page, or no engine is installed
-    ENGINE_UNAVAILABLE: 'engine-unavailable', // the engine is there but does not answer
+    ENGINE_UNAVAILABLE: 'engine-unavailable', // the engine is there but does not answer, or only in part
     BAD_ARGUMENTS: 'bad-arguments', // status 2, or arguments the library refused before calling
     CALL_FAILED: 'call-failed', // the engine refused the call (the browser reported it as failed)
     BAD_STATE: 'bad-state', // the action is not valid in the download's state
@@ -544,9 +544,19 @@
   }
 
   // A plug-in method through the client's wrapper; any status but OK throws.
+  // The engine gave this page its identity when it connected, so the site
+  // lock let the page in: a status 1 now means that the part of the engine
+  // the method needs could not be made, not that the page is refused.
   function call(client, method, args) {
     var transfer = inner.get(client).transfer;
-    return transfer[method].apply(transfer, args);
+    try {
+      return transfer[method].apply(transfer, args);
+    } catch (error) {
+      if (!(error instanceof HalvoError) || error.status !== Status.ENGINE_UNAVAILABLE) throw error;
+      throw new HalvoError(ErrorCode.ENGINE_UNAVAILABLE, error.method + ' answered 1: the download engine is ' +
+        'installed only in part (the plug-in could not make the engine object this method needs)',
+        { method: error.method, status: error.status });
+    }
   }
 
   function finishedId(key, path) {
@@ -602,8 +612,8 @@
   // their objects (and their fields, which events keep current).
   function listAll(client) {
     var own = inner.get(client);
-    var work = own.transfer.loadWorkTask().tasks;
-    var finished = own.transfer.loadFinishTask().tasks;
+    var work = call(client, 'loadWorkTask', []).tasks;
+    var finished = call(client, 'loadFinishTask', []).tasks;
     var found = [];
     work.forEach(function (record) {
       if (!record) return;
@@ -809,7 +819,8 @@
   // The client of a plug-in element, or a HalvoError: 'plugin-missing' (no
   // plug-in behind the element), 'page-not-allowed' (status 1: the site lock
   // refused this page, or no engine is installed), 'engine-unavailable' (the
-  // engine does not answer).
+  // engine does not answer, or its settings answered but its download lists
+  // are missing).
   function connect(element) {
     if (!element || typeof element.GetPeerID !== 'function')
       throw new HalvoError(ErrorCode.PLUGIN_MISSING, 'no Halvo plug-in behind this element (is it installed, and is ' +

@@ -4,8 +4,8 @@
 // finished promise, pause and resume, a failing server and a refused address
 // rejecting with their codes, a failed download retried, removal with and
 // without the file, search, the settings the page set, and connect refusing
-// a page without the plug-in or one the site lock does not allow. Waits for
-// the working engine when it is not built.
+// a page without the plug-in, one the site lock does not allow, and an engine
+// installed only in part. Waits for the working engine when it is not built.
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
@@ -329,6 +329,28 @@ describe('settings and connecting', { skip }, () => {
     } finally {
       await wine.setAllowedOrigins(suite.stack.prefix, null);
     }
+  });
+
+  test('an engine installed only in part makes connect throw engine-unavailable, not a refusal', async () => {
+    // Without its download class the engine still gives its identity (settings),
+    // but not its lists: the page was let in, and a part of the engine is missing.
+    await wine.removeProgId(suite.stack.prefix, 'transfer.Download');
+    try {
+      const tab = await openPage(suite.browser, `${suite.stack.url}/tests/client.html`);
+      const error = await tab.evaluate(() => {
+        try { Halvo.connect(document.getElementById('halvo')); } catch (e) { return { code: e.code, status: e.status, method: e.method, message: e.message }; }
+        return null;
+      });
+      assert.deepEqual({ ...error, message: undefined },
+        { code: 'engine-unavailable', status: 1, method: 'LoadWorkTask', message: undefined });
+      assert.match(error.message, /installed only in part/);
+      await tab.close();
+    } finally {
+      await wine.registerServer(suite.stack.prefix, suite.engine);
+    }
+    const whole = await openPage(suite.browser, `${suite.stack.url}/tests/client.html`);
+    assert.equal(await whole.evaluate(() => typeof Halvo.connect(document.getElementById('halvo')).peerId), 'string');
+    await whole.close();
   });
 
   test('the ES module gives the same library, by name and as its default', async () => {

@@ -58,7 +58,8 @@ const ENGINE = paths.engineDll();
 // command's tree, which builds it, does): then the suite fails.
 function engineSuite({ samples = [], servers = { server: 0 }, stack: options = {} } = {}) {
   const required = process.env.HALVO_REQUIRE_ENGINE === '1';
-  const suite = { skip: ENGINE || required ? false : 'the working engine (halvo_engine.dll) is not built yet', sums: {} };
+  const suite = { skip: ENGINE || required ? false : 'the working engine (halvo_engine.dll) is not built yet', sums: {},
+    engine: ENGINE };
   before(async () => {
     if (suite.skip) return;
     assert.ok(ENGINE, `the working engine is missing: ${process.env.HALVO_ENGINE_DLL || path.join(paths.BIN, 'halvo_engine.dll')}`);
