@@ -1,11 +1,12 @@
 'use strict';
 // The page library's client (Halvo.connect) in headless Chromium against the
 // real module and the working engine: a download's events in order and its
-// finished promise, pause and resume, a failing server and a refused address
-// rejecting with their codes, a failed download retried, removal with and
-// without the file, search, the settings the page set, and connect refusing
-// a page without the plug-in, one the site lock does not allow, and an engine
-// installed only in part. Waits for the working engine when it is not built.
+// finished promise, pause and resume, cancel, a failing server and a refused
+// address rejecting with their codes, a failed download retried, removal with
+// and without the file, search, the settings the page set, and connect
+// refusing a page without the plug-in, one the site lock does not allow, and
+// an engine installed only in part. Waits for the working engine when it is
+// not built.
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
@@ -18,7 +19,7 @@ const { engineSuite, openPage, waitFor } = require('./support');
 const MiB = 1024 * 1024;
 const suite = engineSuite({
   samples: [['ordered.bin', 3 * MiB, 31], ['paused.bin', 3 * MiB, 32], ['kept.bin', MiB, 33], ['deleted.bin', MiB, 34],
-    ['again.bin', MiB, 35], ['partial.bin', 4 * MiB, 36]],
+    ['again.bin', MiB, 35], ['partial.bin', 4 * MiB, 36], ['cancelled.bin', 3 * MiB, 38]],
   servers: { server: 2 * MiB, slowServer: 256 * 1024 },
 });
 const { skip, sums } = suite;
@@ -125,6 +126,29 @@ describe('a download through the client', { skip }, () => {
       `the resume asked for the rest: ${JSON.stringify(resumed[0])}`);
     const states = (await view(tab, 'paused')).events.filter((e) => e.type === 'statechange').map((e) => e.state);
     assert.ok(states.indexOf('paused') > 0 && states.indexOf('paused') < states.lastIndexOf('downloading'), states.join(' '));
+    await tab.close();
+  });
+
+  test('cancel rejects with cancelled and deletes the partial file; resuming starts over and finishes', async () => {
+    const tab = await clientPage();
+    await add(tab, 'cancelled', options(`${suite.slowServer.origin}/files/cancelled.bin`, 'cancelled.bin'));
+    await waitFor('bytes arriving', async () => (await view(tab, 'cancelled')).bytesReceived > 0);
+    const partial = path.join(suite.downloads, 'cancelled.bin.part');
+    assert.ok(fs.existsSync(partial));
+    await tab.evaluate(() => window.followed.cancelled.download.cancel());
+    const ended = await outcome(tab, 'cancelled');
+    assert.deepEqual([ended.name, ended.code, ended.state], ['HalvoError', 'cancelled', 'cancelled']);
+    const seen = await view(tab, 'cancelled');
+    assert.deepEqual([seen.actions, seen.error], [['resume', 'remove'], null]);
+    await waitFor('the partial file gone', () => !fs.existsSync(partial));
+
+    const requests = suite.slowServer.requests.length;
+    await tab.evaluate(() => window.followed.cancelled.download.resume());
+    assert.deepEqual(await outcome(tab, 'cancelled', 1), { path: filePath('cancelled.bin'), state: 'complete' });
+    assert.equal(sha256File(path.join(suite.downloads, 'cancelled.bin')), sums['cancelled.bin']);
+    const again = suite.slowServer.requests.slice(requests).filter((request) => request.path === '/files/cancelled.bin');
+    assert.ok(again.length > 0 && (!again[0].range || /^bytes=0-/.test(again[0].range)),
+      `the new attempt asked from the start: ${JSON.stringify(again[0])}`);
     await tab.close();
   });
 
