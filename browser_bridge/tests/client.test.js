@@ -1,12 +1,12 @@
 'use strict';
 // The page library's client (Halvo.connect) in headless Chromium against the
 // real module and the working engine: a download's events in order and its
-// finished promise, pause and resume, cancel, a failing server and a refused
-// address rejecting with their codes, a failed download retried, removal with
-// and without the file, search, the settings the page set, and connect
-// refusing a page without the plug-in, one the site lock does not allow, and
-// an engine installed only in part. Waits for the working engine when it is
-// not built.
+// finished promise, pause and resume, cancel, the queue's order (first,
+// moveTo), a failing server and a refused address rejecting with their codes,
+// a failed download retried, removal with and without the file, search, the
+// settings the page set, and connect refusing a page without the plug-in, one
+// the site lock does not allow, and an engine installed only in part. Waits
+// for the working engine when it is not built.
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
@@ -19,7 +19,8 @@ const { engineSuite, openPage, waitFor } = require('./support');
 const MiB = 1024 * 1024;
 const suite = engineSuite({
   samples: [['ordered.bin', 3 * MiB, 31], ['paused.bin', 3 * MiB, 32], ['kept.bin', MiB, 33], ['deleted.bin', MiB, 34],
-    ['again.bin', MiB, 35], ['partial.bin', 4 * MiB, 36], ['cancelled.bin', 3 * MiB, 38]],
+    ['again.bin', MiB, 35], ['partial.bin', 4 * MiB, 36], ['cancelled.bin', 3 * MiB, 38],
+    ['queue.bin', 2 * MiB, 39]],
   servers: { server: 2 * MiB, slowServer: 256 * 1024 },
 });
 const { skip, sums } = suite;
@@ -149,6 +150,52 @@ describe('a download through the client', { skip }, () => {
     const again = suite.slowServer.requests.slice(requests).filter((request) => request.path === '/files/cancelled.bin');
     assert.ok(again.length > 0 && (!again[0].range || /^bytes=0-/.test(again[0].range)),
       `the new attempt asked from the start: ${JSON.stringify(again[0])}`);
+    await tab.close();
+  });
+
+  test('the queue: one added first starts before those waiting, and one moved to the front before both', async () => {
+    const tab = await clientPage();
+    const queued = (name, extra) => options(`${suite.slowServer.origin}/files/queue.bin?${name}`, `queue-${name}.bin`, extra);
+    const states = () => tab.evaluate(() => Object.fromEntries(['running', 'later', 'first', 'moved']
+      .map((name) => [name, window.followed[name].download.state])));
+    const waiting = (state) => state === 'queued';
+    await tab.evaluate(() => window.client.set({ maxDownloads: 1 }));
+    try {
+      await add(tab, 'running', queued('running'));
+      await waitFor('one running', async () => (await view(tab, 'running')).state === 'downloading');
+      await add(tab, 'later', queued('later'));
+      await add(tab, 'first', queued('first', { first: true }));
+      await add(tab, 'moved', queued('moved'));
+      await tab.evaluate(() => window.followed.moved.download.moveTo(0));
+      assert.deepEqual(await states(), { running: 'downloading', later: 'queued', first: 'queued', moved: 'queued' });
+
+      // The slot frees: the moved one starts, the others wait in their order.
+      await tab.evaluate(() => window.followed.running.download.pause());
+      const second = await waitFor('the next one started', async () => {
+        const now = await states();
+        return now.running === 'paused' && !waiting(now.moved) ? now : null;
+      });
+      assert.deepEqual([second.later, second.first], ['queued', 'queued']);
+      await tab.evaluate(() => window.followed.moved.download.pause());
+      const third = await waitFor('the one after it started', async () => {
+        const now = await states();
+        return now.moved === 'paused' && !waiting(now.first) ? now : null;
+      });
+      assert.equal(third.later, 'queued', 'the download added first went ahead of the one added before it');
+      // A position is a place in the work list, 0 to 255.
+      assert.deepEqual(await tab.evaluate(() => [-1, 256, 1.5].map((position) => {
+        try { window.followed.later.download.moveTo(position); } catch (error) { return error.code; }
+        return null;
+      })), ['bad-arguments', 'bad-arguments', 'bad-arguments']);
+    } finally {
+      await tab.evaluate(() => {
+        window.client.set({ maxDownloads: 5 });
+        ['running', 'later', 'first', 'moved'].forEach((name) => {
+          const download = window.followed[name] && window.followed[name].download;
+          if (download && download.actions.includes('remove')) download.remove({ deleteFile: true });
+        });
+      });
+    }
     await tab.close();
   });
 
