@@ -1,218 +1,221 @@
-// A small download manager on the Halvo page library: the working list is fed
-// by the plug-in's event messages, the finished list by LoadFinishTask.
-(function () {
-  'use strict';
+// A small download manager on the page library's client: a row per
+// download, kept up to date in place from the client's events; the plug-in's
+// raw messages in a folded log; status changes told in a polite live region.
+import { connect, onEvent } from '/page_library/halvo.mjs';
+import * as format from './format.js';
+import { finishedRow, updateFinishedRow, updateWorkingRow, workingRow } from './download_rows.js';
 
-  var element = document.getElementById('halvo');
-  var halvo = new Halvo.Transfer(element);
-  var tasks = new Map(); // key -> latest event or record
-  var finished = [];
-  var messageCount = 0;
-  var MAX_MESSAGES = 200;
+const MAX_MESSAGES = 200;
+const $ = (id) => document.getElementById(id);
+const rows = new Map(); // Download -> its row in one of the two tables
+let client = null;
 
-  function $(id) { return document.getElementById(id); }
+// The live region: what changed, in one short sentence at a time.
+function tell(text) {
+  $('status').textContent = text;
+}
 
-  function show(text) {
-    $('status').textContent = text;
+// Runs an action of the page; a refusal is told, never thrown at the person.
+function attempt(what, action) {
+  try {
+    action();
+    return true;
+  } catch (error) {
+    tell(`${what} failed: ${error.message}`);
+    return false;
   }
+}
 
-  // Every call's status, in words when it is not OK.
-  function run(what, call) {
-    try {
-      var status = call();
-      if (typeof status === 'number' && status !== Halvo.Status.OK) show(what + ': ' + Halvo.statusName(status) + ' (' + status + ')');
-      else show(what + ': done');
-      return status;
-    } catch (error) {
-      show(what + ' failed: ' + error.message);
-      return null;
-    }
+function act(download, action) {
+  const name = format.name(download);
+  if (action === 'remove') {
+    // An unfinished download goes with its partial file: nothing of it is kept.
+    attempt(`removing ${name}`, () => download.remove({ deleteFile: true }));
+  } else if (attempt(`${action} ${name}`, () => download[action]())) {
+    if (action === 'show') tell(`${name} shown in the file manager`);
   }
+}
 
-  function bytes(count) {
-    if (!(count >= 0)) return '?';
-    var units = ['B', 'KiB', 'MiB', 'GiB', 'TiB'];
-    var unit = 0;
-    while (count >= 1024 && unit < units.length - 1) {
-      count /= 1024;
-      unit++;
-    }
-    return (unit === 0 ? count : count.toFixed(1)) + ' ' + units[unit];
+// ---- the two tables -----------------------------------------------------------
+
+function tableFor(download) {
+  return download.state === 'complete' ? $('finished') : $('working');
+}
+
+function place(download) {
+  const table = tableFor(download);
+  let row = rows.get(download);
+  if (row && row.closest('table') !== table) {
+    // Finished: the row moves to the other table, and the keyboard's focus with it.
+    const hadFocus = row.contains(document.activeElement);
+    row.remove();
+    row = null;
+    rows.delete(download);
+    if (hadFocus) queueMicrotask(() => rows.get(download)?.querySelector('button:not([hidden])')?.focus());
   }
-
-  function cell(row, text, className) {
-    var td = row.insertCell();
-    td.textContent = text;
-    if (className) td.className = className;
-    return td;
+  if (!row) {
+    const body = table.tBodies[0];
+    row = table.id === 'finished' ? finishedRow(body, download, act, askRemove) : workingRow(body, download, act);
+    rows.set(download, row);
+  } else if (table.id === 'finished') {
+    updateFinishedRow(row, download);
+  } else {
+    updateWorkingRow(row, download);
   }
+  showEmpty();
+}
 
-  function button(parent, label, action) {
-    var b = document.createElement('button');
-    b.type = 'button';
-    b.className = 'small';
-    b.textContent = label;
-    b.addEventListener('click', action);
-    parent.appendChild(b);
-    parent.appendChild(document.createTextNode(' '));
+function drop(download) {
+  const row = rows.get(download);
+  if (!row) return;
+  const hadFocus = row.contains(document.activeElement);
+  const table = row.closest('table');
+  row.remove();
+  rows.delete(download);
+  showEmpty();
+  if (hadFocus) $(`${table.id}-title`).focus();
+}
+
+// An empty table is not shown: its sentence says so instead.
+function showEmpty() {
+  for (const [table, sentence] of [['working', 'no-work'], ['finished', 'no-finished']]) {
+    const empty = $(table).tBodies[0].rows.length === 0;
+    $(table).hidden = empty;
+    $(sentence).hidden = !empty;
   }
-
-  function percentOf(task) {
-    if (task.size > 0) return Math.min(100, (task.done / task.size) * 100);
-    return typeof task.percent === 'number' && !Number.isNaN(task.percent) ? task.percent : 0;
-  }
-
-  function stateText(task) {
-    if (task.state === Halvo.TaskState.FAILED && task.message) return 'failed: ' + task.message;
-    return task.stateName || String(task.state);
-  }
-
-  function renderWorking() {
-    var body = $('working').tBodies[0];
-    body.textContent = '';
-    tasks.forEach(function (task, key) {
-      var row = body.insertRow();
-      row.dataset.key = key;
-      cell(row, task.fileName || key);
-      var bar = row.insertCell();
-      var percent = percentOf(task);
-      bar.innerHTML = '<div class="bar"><div></div><span></span></div>';
-      bar.querySelector('.bar > div').style.width = percent.toFixed(1) + '%';
-      bar.querySelector('.bar > span').textContent = percent.toFixed(1) + ' %';
-      cell(row, bytes(task.done) + ' / ' + bytes(task.size));
-      cell(row, task.speed > 0 ? bytes(task.speed) + '/s' : '');
-      cell(row, stateText(task), 'state-' + (task.stateName || ''));
-      var actions = cell(row, '', 'actions');
-      button(actions, 'Stop', function () { run('stop', function () { return halvo.stopDownload(key); }); });
-      button(actions, 'Resume', function () {
-        run('resume', function () { return halvo.createDownload(task.url, task.folder, task.fileName, '', 0, 0); });
-      });
-      button(actions, 'Cancel', function () { run('cancel', function () { return halvo.cancelDownload(key); }); });
-      button(actions, 'Delete', function () {
-        if (run('delete', function () { return halvo.deleteDownload(key, '', true); }) === Halvo.Status.OK) {
-          tasks.delete(key);
-          renderWorking();
-        }
-      });
-    });
-    $('no-work').hidden = tasks.size > 0;
-    showSpeed();
-  }
-
-  // The getters answer with a status only: the running count and speed come from the events.
-  function showSpeed() {
-    var downloading = 0, speed = 0;
-    tasks.forEach(function (task) {
-      if (task.state === Halvo.TaskState.DOWNLOADING) {
-        downloading++;
-        speed += task.speed || 0;
-      }
-    });
-    $('speed').textContent = downloading ? downloading + ' running, ' + bytes(speed) + '/s' : '';
-  }
-
-  function renderFinished() {
-    var body = $('finished').tBodies[0];
-    body.textContent = '';
-    finished.forEach(function (entry) {
-      var row = body.insertRow();
-      row.dataset.key = entry.key;
-      cell(row, entry.fileName);
-      cell(row, bytes(entry.size));
-      cell(row, entry.path);
-      cell(row, entry.finished);
-      var actions = cell(row, '', 'actions');
-      button(actions, 'Show', function () { run('show', function () { return halvo.executeFile(entry.path, true); }); });
-      button(actions, 'Remove', function () {
-        run('remove', function () { return halvo.deleteDownload(entry.key, entry.path, false); });
-        loadFinished();
-      });
-    });
-    $('no-finished').hidden = finished.length > 0;
-  }
-
-  function loadFinished() {
-    var answer = halvo.loadFinishTask();
-    if (answer.status === Halvo.Status.OK) finished = answer.tasks.filter(Boolean);
-    renderFinished();
-  }
-
-  function loadWorking() {
-    var answer = halvo.loadWorkTask();
-    if (answer.status !== Halvo.Status.OK) return answer.status;
-    answer.tasks.forEach(function (record) { if (record) tasks.set(record.key, record); });
-    renderWorking();
-    return answer.status;
-  }
-
-  function logMessage(text) {
-    var list = $('messages');
-    var item = document.createElement('li');
-    item.textContent = text;
-    list.appendChild(item);
-    while (list.children.length > MAX_MESSAGES) list.removeChild(list.firstChild);
-    list.scrollTop = list.scrollHeight;
-    messageCount++;
-  }
-
-  Halvo.onEvent(function (event, message) {
-    logMessage(message.data);
-    if (event.kind === Halvo.EventKind.FINISHED) {
-      tasks.delete(event.key);
-      renderWorking();
-      // A completed file, or a finished entry removed: the Finished list changed.
-      // A deleted working task (no finish time) leaves it as it is.
-      if (event.complete || event.finished) loadFinished();
-      return;
-    }
-    tasks.set(event.key, event);
-    renderWorking();
+  let running = 0;
+  let total = 0;
+  rows.forEach((row, download) => {
+    if (download.state !== 'downloading') return;
+    running++;
+    total += download.speed;
   });
+  $('speed').textContent = running ? `${running} running, ${format.speed(total) || '0 B/s'}` : '';
+}
 
-  $('add').addEventListener('submit', function (submitted) {
-    submitted.preventDefault();
-    var form = submitted.target.elements;
-    var flags = form.stopped.checked ? Halvo.AddFlags.STOPPED : 0;
-    run('add ' + form.url.value, function () {
-      return halvo.createDownload(form.url.value, form.folder.value, form.fileName.value, location.href,
-        Number(form.connections.value) || 1, flags);
-    });
-  });
+// What a person hears when a download's state turns.
+function announce(event) {
+  const { download, state } = event;
+  const name = format.name(download);
+  if (state === 'complete') tell(`${name} is complete`);
+  else if (state === 'failed') tell(`${name} failed: ${download.message}`);
+  else if (state === 'removed') tell(`${name} removed`);
+  else tell(`${name}: ${state}`);
+}
 
-  $('settings').addEventListener('submit', function (submitted) {
-    submitted.preventDefault();
-    var form = submitted.target.elements;
-    run('speed limit', function () { return halvo.setLimitSpeed(Number(form.limit.value) || 0, 0); });
-    var status = run('downloads at once', function () { return halvo.setMaxDownloadCount(Number(form.count.value)); });
-    if (status === Halvo.Status.OK) show('settings applied');
-  });
+function follow(download) {
+  download.addEventListener('statechange', announce);
+  place(download);
+}
 
+// ---- removing a finished file: asked first, naming it ----------------------------
 
-  function start() {
-    if (typeof element.GetPeerID !== 'function') {
-      $('engine').textContent = 'the plug-in is not there';
-      return;
-    }
-    var peer = element.GetPeerID();
-    if (typeof peer === 'number') {
-      $('engine').textContent = 'no download engine (' + Halvo.statusName(peer) + ')';
-      return;
-    }
-    $('engine').textContent = 'engine ready · peer ' + peer + ' · ' + element.GetIP();
-    loadWorking();
-    loadFinished();
-  }
-
-  // An address may suggest what to download: ?url=...&folder=...&fileName=...
-  var query = new URLSearchParams(location.search);
-  ['url', 'folder', 'fileName'].forEach(function (name) {
-    if (query.get(name)) $('add').elements[name].value = query.get(name);
-  });
-
-  start();
-  window.halvoDemo = {
-    tasks: tasks,
-    finished: function () { return finished; },
-    messageCount: function () { return messageCount; },
+function askRemove(download) {
+  const dialog = $('confirm-remove');
+  const form = dialog.querySelector('form');
+  form.reset();
+  $('confirm-title').textContent = `Remove ${format.name(download)} from the list?`;
+  $('confirm-file').textContent = download.path;
+  dialog.returnValue = '';
+  dialog.onclose = () => {
+    if (dialog.returnValue !== 'remove') return;
+    const deleteFile = form.elements.deleteFile.checked;
+    attempt(`removing ${format.name(download)}`, () => download.remove({ deleteFile }));
   };
-})();
+  dialog.showModal();
+}
+
+// ---- the forms ------------------------------------------------------------------------
+
+function numberOrNothing(field) {
+  return field.value.trim() === '' ? undefined : Number(field.value);
+}
+
+// What this page set; the plug-in cannot read the engine's settings back.
+function showSettings() {
+  const known = client ? client.settings : {};
+  const form = $('settings').elements;
+  if (known.speedLimit !== undefined) form.limit.value = known.speedLimit;
+  if (known.maxDownloads !== undefined) form.count.value = known.maxDownloads;
+  const parts = [];
+  if (known.speedLimit !== undefined) parts.push(known.speedLimit ? `speed limit ${known.speedLimit} KiB/s` : 'no speed limit');
+  if (known.maxDownloads !== undefined) parts.push(`${known.maxDownloads} downloads at once`);
+  $('settings-known').textContent = parts.length
+    ? `Last set from this page: ${parts.join(', ')}.`
+    : 'Not set from this page yet. The engine keeps what was set before; the plug-in cannot read it back.';
+}
+
+function onSettings(submitted) {
+  submitted.preventDefault();
+  const form = submitted.target.elements;
+  const values = { speedLimit: numberOrNothing(form.limit), maxDownloads: numberOrNothing(form.count) };
+  if (attempt('applying the settings', () => client.set(values))) tell('settings applied');
+  showSettings();
+}
+
+function onAdd(submitted) {
+  submitted.preventDefault();
+  const form = submitted.target.elements;
+  let download = null;
+  const added = attempt(`adding ${form.url.value}`, () => {
+    download = client.add({
+      url: form.url.value,
+      folder: form.folder.value,
+      fileName: form.fileName.value,
+      referrer: location.href,
+      connections: Number(form.connections.value) || 1,
+      paused: form.paused.checked,
+    });
+  });
+  if (added) tell(`added ${format.name(download)}`);
+}
+
+// ---- the raw messages, folded away ------------------------------------------------
+
+let messageCount = 0;
+
+function logMessage(data) {
+  const list = $('messages');
+  const item = document.createElement('li');
+  item.textContent = data;
+  list.append(item);
+  while (list.children.length > MAX_MESSAGES) list.firstChild.remove();
+  messageCount++;
+  $('message-count').textContent = String(messageCount);
+}
+
+// ---- start ----------------------------------------------------------------------------
+
+function start() {
+  // An address may suggest what to download: ?url=...&folder=...&fileName=...
+  const query = new URLSearchParams(location.search);
+  for (const name of ['url', 'folder', 'fileName']) {
+    if (query.get(name)) $('add').elements[name].value = query.get(name);
+  }
+  $('add').addEventListener('submit', onAdd);
+  $('settings').addEventListener('submit', onSettings);
+  onEvent((event, message) => logMessage(message.data));
+  try {
+    client = connect($('halvo'));
+  } catch (error) {
+    const why = {
+      'plugin-missing': 'The Halvo plug-in is not there: nothing can be downloaded from this page.',
+      'page-not-allowed': 'This site may not use the download engine (or none is installed).',
+    }[error.code] || `The download engine does not answer: ${error.message}`;
+    $('engine').textContent = why;
+    for (const form of [$('add'), $('settings')]) form.querySelector('fieldset').disabled = true;
+    showSettings();
+    return;
+  }
+  $('engine').textContent = `Engine ready · peer ${client.peerId} · ${client.ip}`;
+  client.downloads().forEach(follow);
+  client.on('created', follow);
+  client.on('changed', place);
+  client.on('erased', drop);
+  showSettings();
+  showEmpty();
+}
+
+start();
+// For the tests: the client and the row of a download.
+window.halvoDemo = { client, row: (download) => rows.get(download) || null, messageCount: () => messageCount };

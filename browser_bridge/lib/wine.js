@@ -76,6 +76,13 @@ async function unregisterServer(prefix, dll) {
   await run('wine', ['regsvr32', '/s', '/u', windowsPath(dll)], wineEnv(prefix));
 }
 
+// Takes one class's ProgID out of the prefix's HKEY_CLASSES_ROOT, as an
+// installation that is not whole leaves it; registerServer puts it back.
+async function removeProgId(prefix, progId) {
+  const code = await run('wine', ['reg', 'delete', `HKCR\\${progId}`, '/f'], wineEnv(prefix));
+  if (code !== 0) throw new Error(`reg delete ${progId} failed with ${code}`);
+}
+
 // The plug-in's site lock: the origins whose pages may use the engine, as an
 // administrator sets them (HKEY_LOCAL_MACHINE); null takes the value out of
 // both hives, so the module's default list (pages of this machine) holds.
@@ -100,5 +107,6 @@ module.exports = {
   stopServer,
   registerServer,
   unregisterServer,
+  removeProgId,
   setAllowedOrigins,
 };

@@ -98,14 +98,22 @@ describe('status codes without an engine', () => {
       try {
         strict.setAutoStart(true);
       } catch (error) {
-        thrown = { name: error.name, status: error.status, method: error.method };
+        thrown = { name: error.name, status: error.status, method: error.method, code: error.code };
       }
-      return { work: plain.loadWorkTask(), peer: plain.getPeerID(), thrown };
+      let connect = null;
+      try {
+        Halvo.connect(document.getElementById('halvo'));
+      } catch (error) {
+        connect = { code: error.code, status: error.status, installed: /no engine is installed/.test(error.message) };
+      }
+      return { work: plain.loadWorkTask(), peer: plain.getPeerID(), thrown, connect };
     });
     assert.deepEqual(result, {
       work: { status: 1, tasks: [] },
       peer: 1,
-      thrown: { name: 'HalvoError', status: 1, method: 'SetAutoStart' },
+      thrown: { name: 'HalvoError', status: 1, method: 'SetAutoStart', code: 'page-not-allowed' },
+      // Without an engine the plug-in answers as to a refused page; the message names both.
+      connect: { code: 'page-not-allowed', status: 1, installed: true },
     });
     await tab.close();
   });
