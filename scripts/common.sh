@@ -8,6 +8,7 @@ BUILD=$ROOT/build
 export WINEPREFIX=$BUILD/x86_64/wineprefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
 say() { printf '==> %s\n' "$*"; }
+source "$ROOT/scripts/apt.sh"
 
 # Installs the Debian packages that are missing (as root; a fresh machine has none of them).
 ensure_packages() {
@@ -25,10 +26,7 @@ ensure_packages() {
   done
   [ ${#missing[@]} -eq 0 ] && return 0
   say "installing ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  # Another apt run may hold the lock for a while; wait for it rather than fail.
-  apt-get -o DPkg::Lock::Timeout=900 update -qq
-  apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  apt_install "${missing[@]}"
 }
 
 # Configures (once) and builds one preset: i686 or x86_64.
@@ -60,10 +58,16 @@ ensure_prefix() {
 
 # One persistent wineserver for the whole run (each test program then starts in
 # a fraction of a second). Its streams are detached, or CTest would wait on them.
+# A server that goes away while a program starts ends that program before its
+# first line, so the old one is gone before the new one starts. Wine closes the
+# desktop a few seconds after its last program ends, and a program started
+# while it closes waits for a new one: one process stays on the desktop.
 start_wineserver() {
   wineserver -k >/dev/null 2>&1 || true
+  wineserver -w >/dev/null 2>&1 || true
   wineserver -p </dev/null >/dev/null 2>&1
   wine wineboot </dev/null >/dev/null 2>&1
+  wine notepad </dev/null >/dev/null 2>&1 &
   trap stop_wineserver EXIT
 }
 
@@ -88,23 +92,41 @@ ensure_vm32_image() {
   "$ROOT/vm32/ensure-image.sh" "$BUILD/vm32"
 }
 
-# Runs CTest in the x86_64 tree with the given arguments. The guest stages'
+# Runs CTest in the x86_64 tree with the given arguments. CTest shows a test's
+# output only when it ends, so the guest's progress lines (vm32.guest appends
+# them to a file) are shown from that file as they come. The guest stages'
 # reports (the i686 suite's per-program counts and comparison with the x86_64
 # list, the installer's findings) are printed just before CTest's summary, so
 # the output still ends with that summary.
 run_ctest() {
   local reports=("$BUILD/x86_64/vm32/report.txt" "$BUILD/x86_64/vm32/installer-report.txt") line shown=0 report
-  rm -f "${reports[@]}"
+  local progress=$BUILD/x86_64/vm32/progress.log follower
+  # What the Wine runner (tests/run-under-wine.sh.in) noted about programs Wine
+  # did not start, or whose end glibc failed after every test passed.
+  export HALVO_WINE_NOTES=$BUILD/x86_64/wine-notes.txt
+  rm -f "${reports[@]}" "$HALVO_WINE_NOTES"
+  mkdir -p "$(dirname "$progress")" && : >"$progress"
+  tail -n +1 -F "$progress" 2>/dev/null &
+  follower=$!
   cd "$BUILD/x86_64"
   ctest --output-on-failure "$@" 2>&1 | while IFS= read -r line; do
     if [ $shown = 0 ] && [[ $line =~ ^[0-9]+%\ tests\ passed ]]; then
       shown=1
+      kill "$follower" 2>/dev/null || true
       for report in "${reports[@]}"; do
         if [ -f "$report" ]; then echo; cat "$report"; fi
       done
+      if [ -s "$HALVO_WINE_NOTES" ]; then
+        echo
+        echo "Ends that were Wine's or glibc's, not the programs' (tests/run-under-wine.sh.in):"
+        sed 's/^/  /' "$HALVO_WINE_NOTES"
+      fi
       echo
     fi
     printf '%s\n' "$line"
   done
-  return "${PIPESTATUS[0]}"
+  local rc=${PIPESTATUS[0]}
+  kill "$follower" 2>/dev/null || true
+  wait "$follower" 2>/dev/null || true
+  return "$rc"
 }

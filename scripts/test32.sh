@@ -2,7 +2,7 @@
 # The 32-bit stage alone, for quick checks: brings both build trees up to date
 # (a no-op when nothing changed), builds the guest image if it is missing, and
 # runs CTest's vm32 tests only: one boot of the emulated 32-bit PC that runs
-# every i686 test program. Run as root.
+# every i686 test program and the installer's checks. Run as root.
 source "$(dirname "$0")/common.sh"
 
 ensure_packages

@@ -34,14 +34,34 @@ bool FolderExists() {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// Today's name, built independently of the module: NPAPI_<yyyymmdd>_<pid>.log.
-std::wstring ExpectedLogPath() {
+// The local date as the module names its file by it: yyyymmdd.
+std::wstring Today() {
   SYSTEMTIME now;
   GetLocalTime(&now);
-  wchar_t name[MAX_PATH];
-  swprintf(name, MAX_PATH, L"C:\\screencapturelog\\NPAPI_%04d%02d%02d_%lu.log", now.wYear, now.wMonth, now.wDay,
-           GetCurrentProcessId());
-  return name;
+  wchar_t day[16];
+  swprintf(day, 16, L"%04d%02d%02d", now.wYear, now.wMonth, now.wDay);
+  return day;
+}
+
+// C:\screencapturelog\NPAPI_<yyyymmdd>_<pid>.log, built independently of the module.
+std::wstring LogPathFor(const std::wstring& day) {
+  return std::wstring(kLogFolder) + L"\\NPAPI_" + day + L"_" + std::to_wstring(GetCurrentProcessId()) + L".log";
+}
+
+// The dates of this process's log files in the folder (one file per date the module opened one on).
+std::vector<std::wstring> LogFileDays() {
+  std::vector<std::wstring> days;
+  const std::wstring suffix = L"_" + std::to_wstring(GetCurrentProcessId()) + L".log";
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((std::wstring(kLogFolder) + L"\\NPAPI_*" + suffix).c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return days;
+  do {
+    std::wstring name = found.cFileName;
+    std::wstring day = name.substr(6, name.size() - 6 - suffix.size());
+    if (day.size() == 8 && day.find_first_not_of(L"0123456789") == std::wstring::npos) days.push_back(day);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return days;
 }
 
 std::string ReadAll(const std::wstring& path) {
@@ -66,13 +86,27 @@ class LogFile : public ModuleTest {
   void SetUp() override {
     RemoveLogFolder();
     if (withFolder) CreateDirectoryW(kLogFolder, nullptr);
+    dayAtStart = Today();
     ModuleTest::SetUp();
+  }
+  // The one log file this process has, named for a date between the test's
+  // start and now (the date may change while a test runs); empty when there is none.
+  std::wstring TheLogFile() {
+    std::vector<std::wstring> days = LogFileDays();
+    if (days.size() != 1) {
+      ADD_FAILURE() << days.size() << " log files of this process, expected one";
+      return L"";
+    }
+    EXPECT_TRUE(days[0] >= dayAtStart && days[0] <= Today())
+        << "the log file is named for " << std::string(days[0].begin(), days[0].end()) << ", not for today";
+    return LogPathFor(days[0]);
   }
   void TearDown() override {
     ModuleTest::TearDown();
     RemoveLogFolder();
   }
   bool withFolder = true;
+  std::wstring dayAtStart;
 };
 
 class LogFolderMissing : public LogFile {
@@ -90,12 +124,12 @@ TEST_F(LogFolderMissing, InstancesWorkAndNothingIsCreated) {
 TEST_F(LogFolderMissing, AFolderMadeLaterIsUsedByTheNextInitialisation) {
   CreateDirectoryW(kLogFolder, nullptr);
   DestroyInstance(NewInstance());
-  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(ExpectedLogPath().c_str()));
+  EXPECT_TRUE(LogFileDays().empty()) << "a folder made after the initialisation is not used by it";
   ASSERT_EQ(NPERR_NO_ERROR, module->initialize(host.Table()));
   DestroyInstance(NewInstance());
   module->shutdown();
   module.reset();  // unloading closes the file
-  EXPECT_EQ(2u, Lines(ReadAll(ExpectedLogPath())).size());
+  EXPECT_EQ(2u, Lines(ReadAll(TheLogFile())).size());
 }
 
 TEST_F(LogFile, OneInstanceWritesTwoTimestampedLines) {
@@ -104,7 +138,7 @@ TEST_F(LogFile, OneInstanceWritesTwoTimestampedLines) {
   initialized = false;
   module.reset();
 
-  std::string text = ReadAll(ExpectedLogPath());
+  std::string text = ReadAll(TheLogFile());
   // Text mode: every line ends with CR LF.
   EXPECT_EQ(std::string::npos, std::regex_replace(text, std::regex("\r\n"), "").find('\n'));
   std::vector<std::string> lines = Lines(text);
@@ -118,20 +152,22 @@ TEST_F(LogFile, OneInstanceWritesTwoTimestampedLines) {
 }
 
 TEST_F(LogFile, TheOpenFileIsNotSharedAndIsClosedAtUnload) {
-  HANDLE other = CreateFileW(ExpectedLogPath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+  const std::wstring path = TheLogFile();
+  ASSERT_FALSE(path.empty());
+  HANDLE other = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                              OPEN_EXISTING, 0, nullptr);
   EXPECT_EQ(INVALID_HANDLE_VALUE, other);
   if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
 
   module->shutdown();  // shutting down keeps it open
   initialized = false;
-  other = CreateFileW(ExpectedLogPath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+  other = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                       OPEN_EXISTING, 0, nullptr);
   EXPECT_EQ(INVALID_HANDLE_VALUE, other);
   if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
 
   module.reset();
-  other = CreateFileW(ExpectedLogPath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+  other = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                       OPEN_EXISTING, 0, nullptr);
   EXPECT_NE(INVALID_HANDLE_VALUE, other);
   if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
@@ -143,7 +179,7 @@ TEST_F(LogFile, SecondInitialisationNeitherReopensNorTruncates) {
   DestroyInstance(NewInstance());
   module->shutdown();
   module.reset();
-  std::vector<std::string> lines = Lines(ReadAll(ExpectedLogPath()));
+  std::vector<std::string> lines = Lines(ReadAll(TheLogFile()));
   ASSERT_EQ(4u, lines.size());
   EXPECT_THAT(lines[2], ::testing::HasSubstr("] [msg] NPP_New\r"));
 }
@@ -152,20 +188,32 @@ TEST_F(LogFile, AnExistingFileIsAppendedTo) {
   module->shutdown();
   initialized = false;
   module.reset();
-  {
-    std::ofstream earlier(ExpectedLogPath().c_str(), std::ios::binary | std::ios::app);
-    earlier << "earlier line\r\n";
+  // The earlier line goes into the file named for today; should the date change
+  // before the module opens its file, that file is another one and the test
+  // goes once more (a date changes once a day).
+  for (int attempt = 1; attempt <= 2; ++attempt) {
+    RemoveLogFolder();
+    ASSERT_TRUE(CreateDirectoryW(kLogFolder, nullptr));
+    const std::wstring day = Today();
+    {
+      std::ofstream earlier(LogPathFor(day).c_str(), std::ios::binary | std::ios::app);
+      earlier << "earlier line\r\n";
+    }
+    module.reset(new PluginModule());
+    ASSERT_EQ(NPERR_NO_ERROR, module->initialize(host.Table()));
+    initialized = true;
+    DestroyInstance(NewInstance());
+    module->shutdown();
+    initialized = false;
+    module.reset();
+    if (Today() != day && LogFileDays().size() == 2) continue;
+    std::vector<std::string> lines = Lines(ReadAll(LogPathFor(day)));
+    ASSERT_EQ(3u, lines.size());
+    EXPECT_EQ("earlier line\r", lines[0]);
+    EXPECT_EQ(1u, LogFileDays().size());
+    return;
   }
-  module.reset(new PluginModule());
-  ASSERT_EQ(NPERR_NO_ERROR, module->initialize(host.Table()));
-  initialized = true;
-  DestroyInstance(NewInstance());
-  module->shutdown();
-  initialized = false;
-  module.reset();
-  std::vector<std::string> lines = Lines(ReadAll(ExpectedLogPath()));
-  ASSERT_EQ(3u, lines.size());
-  EXPECT_EQ("earlier line\r", lines[0]);
+  FAIL() << "the date changed twice within the test";
 }
 
 TEST_F(LogFile, TheScriptObjectLogsItsAllocationAndReleaseOnceEach) {
@@ -181,7 +229,7 @@ TEST_F(LogFile, TheScriptObjectLogsItsAllocationAndReleaseOnceEach) {
   initialized = false;
   module.reset();
   std::vector<std::string> events;
-  for (const auto& line : Lines(ReadAll(ExpectedLogPath()))) events.push_back(line.substr(line.find("] [msg] ") + 8));
+  for (const auto& line : Lines(ReadAll(TheLogFile()))) events.push_back(line.substr(line.find("] [msg] ") + 8));
   EXPECT_THAT(events, ::testing::ElementsAre("NPP_New\r", "HalvoScriptObject Allocate\r", "NPP_Destory\r",
                                              "HalvoScriptObject Deallocate\r"));
 }
@@ -195,7 +243,10 @@ TEST_F(LogFile, DebuggerLinesGoToTheDebuggerOnly) {
   module->shutdown();
   initialized = false;
   module.reset();
-  EXPECT_EQ(std::string::npos, ReadAll(ExpectedLogPath()).find("NPError"));
+  // The instance's own lines are in the file; the debugger's are not.
+  std::string text = ReadAll(TheLogFile());
+  EXPECT_THAT(text, ::testing::HasSubstr("] [msg] NPP_New\r\n"));
+  EXPECT_EQ(std::string::npos, text.find("NPError"));
 }
 
 }  // namespace

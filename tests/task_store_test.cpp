@@ -5,6 +5,7 @@
 #include <atomic>
 #include <thread>
 
+#include "tests/support/import_patch.h"
 #include "tests/support/linked_host.h"
 #include "transfer/halvo_plugin.h"
 #include "transfer/message_format.h"
@@ -103,17 +104,55 @@ TEST_F(TaskStore, APageFunctionStoringATaskOnTheSameThreadExtendsTheWalk) {
   EXPECT_EQ((Keys{L"A", L"B"}), seen);
 }
 
+// Sees which threads ask for one critical section: this program's import of
+// EnterCriticalSection is patched while it lives (the instance's code is linked in).
+class LockWatch {
+ public:
+  explicit LockWatch(CRITICAL_SECTION* watched)
+      : patch_(GetModuleHandleW(nullptr), "kernel32.dll", "EnterCriticalSection",
+               reinterpret_cast<void*>(&LockWatch::Enter)) {
+    watched_ = watched;
+    owner_ = GetCurrentThreadId();
+    askedByAnother_ = false;
+  }
+  ~LockWatch() { watched_ = nullptr; }
+  bool Applied() const { return patch_.Applied(); }
+  // Whether a thread other than the one that made the watch asked for the lock, after waiting for it.
+  bool WaitForAnotherThread(DWORD timeoutMs) const {
+    for (ULONGLONG start = GetTickCount64(); !askedByAnother_ && GetTickCount64() - start < timeoutMs;) Sleep(1);
+    return askedByAnother_;
+  }
+
+ private:
+  static void WINAPI Enter(CRITICAL_SECTION* section) {
+    if (section == watched_ && GetCurrentThreadId() != owner_) askedByAnother_ = true;
+    real_(section);
+  }
+  static inline std::atomic<CRITICAL_SECTION*> watched_{nullptr};
+  static inline std::atomic<DWORD> owner_{0};
+  static inline std::atomic<bool> askedByAnother_{false};
+  static inline void(WINAPI* const real_)(CRITICAL_SECTION*) = reinterpret_cast<void(WINAPI*)(CRITICAL_SECTION*)>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "EnterCriticalSection")));
+  ImportPatch patch_;
+};
+
 TEST_F(TaskStore, AnEventOnAnotherThreadWaitsUntilTheWalkEnds) {
   plugin.StoreTask(Task(L"A"));
+  LockWatch watch(&plugin.lock);
+  ASSERT_TRUE(watch.Applied());
   std::atomic<bool> stored{false};
   std::thread engine;
   Keys seen = Delivered([&](const std::wstring&) {
+    // The walk holds the instance's lock while the page function runs...
+    EXPECT_EQ(GetCurrentThreadId(), static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(plugin.lock.OwningThread)))
+        << "the walk does not hold the instance's lock";
     engine = std::thread([&] {
       plugin.StoreTask(Task(L"late"));
       stored = true;
     });
-    Sleep(200);
-    // The engine thread cannot have changed the store while the page function runs.
+    // ...and the engine thread's store asks for that same lock, so it cannot
+    // have changed the store before the walk ends.
+    EXPECT_TRUE(watch.WaitForAnotherThread(10000)) << "the store from another thread never asked for the lock";
     EXPECT_FALSE(stored.load());
   });
   engine.join();

@@ -6,7 +6,11 @@
 # read-only (changes go to a discarded overlay) unless --persist is given.
 # Exits with the job's exit code, or 200 when the guest ran no job to its end.
 # VM32_TIMEOUT: seconds before the PC is switched off (default 1800).
+# While the guest runs, its progress lines ("vm32-progress: TEXT" on the serial
+# console) are printed as "VM32_LABEL: TEXT (N s)", one at least every 30 s:
+# each as it comes, or the newest every VM32_PROGRESS_EVERY s.
 set -u
+source "$(dirname "$0")/progress.sh"
 [ $# -ge 3 ] || { echo "usage: $0 IMAGE_DIR JOB_DIR OUT_DIR [--persist]" >&2; exit 2; }
 image=$(readlink -f "$1") job=$(readlink -f "$2") out=$3 persist=${4:-}
 mkdir -p "$out" && out=$(readlink -f "$out")
@@ -36,17 +40,25 @@ else
 fi
 # -cpu max,-smap: with SMAP every Wine process dies under this QEMU. The
 # snapshot overlay is a temporary file: keep it in OUT_DIR, not in /var/tmp.
+# Three virtual CPUs (multi-threaded emulation) for the boot's parallel parts:
+# while the host's own tests run beside the guest, its share of the two cores
+# follows its number of busy threads. VM32_CPUS overrides.
 TMPDIR=$out timeout --foreground -k 10 "${VM32_TIMEOUT:-1800}" qemu-system-i386 \
-  -machine pc -accel tcg,thread=multi -cpu max,-smap -m 2048 -smp 2 \
+  -machine pc -accel tcg,thread=multi -cpu max,-smap -m 2048 -smp "${VM32_CPUS:-3}" \
   -display none -vga none -monitor none -serial stdio -no-reboot -net none \
   -kernel "$image/vmlinuz" -initrd "$image/initrd.img" \
   -append "console=ttyS0 quiet loglevel=3 mitigations=off panic=1 init=/vm32-init.sh" \
   -drive "$root" -drive "file=$xfer,format=raw,if=virtio,cache=unsafe" \
   </dev/null >"$out/console.log" 2>&1 &
 qemu=$!
+PROGRESS_EVERY=${VM32_PROGRESS_EVERY:-0} \
+  progress_follow "$qemu" "${VM32_LABEL:-vm32: guest}" "$out/console.log" 's/^vm32-progress: \(.*\)/\1/p' &
+follower=$!
 wait "$qemu"
 qemu_rc=$?
 qemu=
+kill "$follower" 2>/dev/null
+wait "$follower" 2>/dev/null
 
 rm -rf "$out/out" "$out/job.rc" "$out/job.log"
 debugfs -R "dump /job.rc $out/job.rc" "$xfer" >/dev/null 2>&1

@@ -1,8 +1,28 @@
-# Sourced by every job that runs inside the guest (copied next to it as
-# /xfer/setup.sh): the guest's network and Wine, as the test programs need them.
+# Sourced by every part of a guest boot (copied onto the transfer disk; its
+# path is in VM32_SETUP): the guest's network and Wine, as the test programs
+# need them, and the progress lines the host shows while the guest runs.
 
-# The same environment as the x86_64 runner (tests/run-under-wine.sh.in), but win32.
-export WINEPREFIX=/root/.wine WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" OANOCACHE=1
+# The same environment as the x86_64 runner (tests/run-under-wine.sh.in), but
+# win32. The image's prefix (/root/.wine) is the template each part copies.
+export WINEPREFIX=${WINEPREFIX:-/root/.wine} WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" OANOCACHE=1 LC_ALL=C.UTF-8
+
+# A line for the host to show while the guest runs (vm32/progress.sh). The
+# console is opened as /dev/console: an open of /dev/ttyS0 waits for a carrier.
+guest_progress() {
+  echo "vm32-progress: $*" >/dev/console 2>/dev/null || true
+}
+
+# A Wine prefix of its own for one part of the boot: one of the image's spare
+# copies of its prefix (a rename takes it: no two parts get the same one), or
+# a copy made now when none is left.
+guest_prefix_copy() {
+  local spare
+  rm -rf "$1"
+  for spare in /root/.wine-spares/*; do
+    mv -T "$spare" "$1" 2>/dev/null && return 0
+  done
+  cp -a /root/.wine "$1"
+}
 
 # The guest boots without a network, with its loopback interface down and no
 # hosts file: the tests' own file servers listen on 127.0.0.1 and are reached as
@@ -18,15 +38,6 @@ s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
 flags = struct.unpack("16sH", fcntl.ioctl(s, 0x8913, struct.pack("16sH", b"lo", 0)))[1]
 fcntl.ioctl(s, 0x8914, struct.pack("16sH", b"lo", flags | 1))
 PY
-}
-
-# A crash would start winedbg, which reads the program's debug information for
-# many minutes when emulated: the debugger named here ends at once instead, and
-# the crashed program with it.
-guest_no_debugger() {
-  wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d 'cmd.exe /c exit' /f \
-    </dev/null >/dev/null 2>&1
-  wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Auto /d 1 /f </dev/null >/dev/null 2>&1
 }
 
 # One server for the whole run: each program then starts in a fraction of the

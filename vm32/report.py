@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Reads what the guest left in its out/ folder after running the i686 test
 programs, prints per-program counts and the output of every failure, and
-compares the tests that ran with the x86_64 build's CTest list.
+compares the tests that ran with those the x86_64 build's test programs list.
 
 Exits 0 when every program ran to its end with no failed test and the two
 lists agree (but for tests named as 64-bit-only), 1 otherwise."""
@@ -162,15 +162,14 @@ def tail(text, count=60):
     return "\n".join((["..."] if len(lines) > count else []) + lines[-count:])
 
 
-def x86_64_tests(ctest_json):
-    """{program file name: set of full test names} of the gtest tests in `ctest --show-only=json-v1`."""
+def x86_64_tests(listing):
+    """{program file name: set of full test names} from "program<TAB>Suite.Name" lines
+    (what the x86_64 test programs list with --gtest_list_tests)."""
     tests = {}
-    for test in json.loads(ctest_json).get("tests", []):
-        command = test.get("command") or []
-        filters = [arg[len("--gtest_filter="):] for arg in command if arg.startswith("--gtest_filter=")]
-        programs = [os.path.basename(arg) for arg in command if arg.lower().endswith(".exe")]
-        if filters and programs:
-            tests.setdefault(programs[0].lower(), set()).add(filters[0])
+    for line in listing.splitlines():
+        program, _, name = line.partition("\t")
+        if program and name:
+            tests.setdefault(program.strip().lower(), set()).add(name.strip())
     return tests
 
 
@@ -257,7 +256,7 @@ def render(results, expected=None, patterns=(), boot_seconds=None, wine_version=
         listed = sum(len(names) for names in expected.values())
         note = ", ".join("%s %s" % item for item in excused) or "none"
         equal = not missing and not extra
-        lines.append("vm32: the x86_64 CTest list has %d gtest tests; 64-bit-only by nature: %s; %s" % (
+        lines.append("vm32: the x86_64 test programs list %d tests; 64-bit-only by nature: %s; %s" % (
             listed, note, "equal" if equal else "NOT EQUAL"))
         if not equal:
             ok = False
@@ -269,14 +268,30 @@ def render(results, expected=None, patterns=(), boot_seconds=None, wine_version=
     return lines, ok
 
 
+def slowest_first(programs, timing):
+    """PROGRAMS ordered for the guest's workers: those without a time first (in
+    their order), then the others by their time, the longest first."""
+    unknown = [p for p in programs if p[:-4] not in timing]
+    known = sorted((p for p in programs if p[:-4] in timing), key=lambda p: -timing[p[:-4]])
+    return unknown + known
+
+
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--results", required=True, help="the guest's out/ folder")
-    parser.add_argument("--programs", required=True, help="file with one test program name a line")
-    parser.add_argument("--x86_64-list", help="output of ctest --show-only=json-v1 in the x86_64 tree")
+    parser.add_argument("--programs", help="file with one test program name a line")
+    parser.add_argument("--order", metavar="PROGRAMS",
+                        help="only print the programs of this file in the order to run them, by --results' times")
+    parser.add_argument("--x86_64-list", help='"program<TAB>Suite.Name" lines of the x86_64 test programs')
     parser.add_argument("--x86_64-only", help="file of test name patterns that are 64-bit-only by nature")
     parser.add_argument("--boot-seconds", type=float)
     args = parser.parse_args(argv)
+    if args.order:
+        programs = [line.strip() for line in (read_text(args.order) or "").splitlines() if line.strip()]
+        print("\n".join(slowest_first(programs, read_timing(args.results))))
+        return 0
+    if not args.programs:
+        parser.error("--programs is needed")
 
     programs = [line.strip() for line in (read_text(args.programs) or "").splitlines() if line.strip()]
     if not programs:

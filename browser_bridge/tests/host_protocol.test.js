@@ -32,6 +32,21 @@ function reportsOf(answer, kind) {
   return answer.reports.filter((report) => report.kind === kind);
 }
 
+// The host's next NAME event; fails the test when none comes within ms.
+function nextEvent(name, ms = 15000) {
+  return new Promise((resolve, reject) => {
+    const arrived = (value) => {
+      clearTimeout(timer);
+      resolve(value);
+    };
+    const timer = setTimeout(() => {
+      host.off(name, arrived);
+      reject(new Error(`no ${name} event from the host within ${ms} ms`));
+    }, ms);
+    host.once(name, arrived);
+  });
+}
+
 before(async () => {
   await wine.ensurePrefix(PREFIX);
   await wine.startServer(PREFIX);
@@ -116,7 +131,7 @@ describe('host calls only on the plug-in thread', () => {
   test('NPN_PluginThreadAsyncCall from another thread runs the function on the plug-in thread, after the call', async () => {
     const element = await newElement();
     const faultsBefore = host.faults.length;
-    const later = new Promise((resolve) => host.once('geturl', resolve));
+    const later = nextEvent('geturl');
     const answer = await call(element, 'PostLater', protocol.text('javascript:later()'));
     assert.equal(reportsOf(answer, 'geturl').length, 0);
     assert.deepEqual(await later, { element, url: 'javascript:later()', target: '_self' });
@@ -163,7 +178,7 @@ describe('page functions and failed calls', () => {
     const element = await newElement();
     const kept = await call(element, 'Keep', 'fn:43');
     assert.equal(reportsOf(kept, 'released').length, 0);
-    const later = new Promise((resolve) => host.once('callback', resolve));
+    const later = nextEvent('callback');
     await call(element, 'CallKeptLater', protocol.text('later'));
     const callback = await later;
     assert.equal(callback.seq, 0);

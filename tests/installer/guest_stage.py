@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """The installer's checks, run inside the emulated 32-bit PC under wine32
-(tests/installer/run-stage.sh boots it). Each scenario installs silently,
+(tests/installer/run-stage.sh prepares them for a boot of vm32/run-guest.sh),
+in a Wine prefix of their own. Each scenario installs silently,
 compares the prefix before and after (registry and files), lets the headless
 host find the plug-in through the MozillaPlugins key alone and download a file
 through plug-in and engine, and uninstalls silently:
@@ -13,7 +14,9 @@ through plug-in and engine, and uninstalls silently:
             settings, then this version over it: one version registered, the
             task and the settings still there
 
-Writes its findings to OUT/installer.txt; exits 0 when every check passed."""
+A scenario is a function in SCENARIOS; each starts from the prefix as the
+engine's own registration left it. Writes its findings to $OUT/installer.txt
+and a progress line for the host at each step; exits 0 when every check passed."""
 
 import os
 import re
@@ -24,8 +27,8 @@ import time
 import host_driver
 import snapshot
 
-JOB = "/xfer"
-OUT = JOB + "/out"
+JOB = os.path.dirname(os.path.abspath(__file__))
+OUT = os.environ["OUT"]
 PREFIX = os.environ["WINEPREFIX"]
 DRIVE_C = PREFIX + "/drive_c"
 BIN = JOB + "/bin"
@@ -49,6 +52,15 @@ failures = []
 def say(line):
     report_file.write(line + "\n")
     report_file.flush()
+
+
+def progress(text):
+    """A line the host shows while the guest runs (as guest_progress in guest-setup.sh)."""
+    try:
+        with open("/dev/console", "w") as console:
+            console.write("vm32-progress: installer: %s\n" % text)
+    except OSError:
+        pass
 
 
 def check(condition, message):
@@ -75,17 +87,30 @@ def wine(*arguments, timeout=300):
 
 def start_wine():
     # As for the test programs: one server, and one process keeping the desktop.
-    subprocess.run(["bash", "-c", "source %s/setup.sh && guest_start_wine" % JOB], stdin=subprocess.DEVNULL)
+    subprocess.run(["bash", "-c", 'source "$VM32_SETUP" && guest_start_wine'], stdin=subprocess.DEVNULL)
 
 
 def picture(name):
-    """The prefix as wineserver saves it when it ends; Wine is started again after."""
-    subprocess.run(["wineserver", "-k"], stderr=subprocess.DEVNULL)
-    subprocess.run(["wineserver", "-w"], stderr=subprocess.DEVNULL)
-    path = OUT + "/" + name + ".json"
-    snapshot.take(PREFIX, path)
-    start_wine()
-    return snapshot.load(path)
+    """The prefix as it is now: the registry as the running wineserver holds it
+    (registry_save.exe writes it in Wine's own form) and the files below drive_c."""
+    started = time.monotonic()
+    hives = {"HKLM": "%s/%s-machine.reg" % (OUT, name), "HKCU": "%s/%s-user.reg" % (OUT, name)}
+    code, _ = wine(BIN + "/registry_save.exe", *(windows_path(path) for path in hives.values()))
+    if not check(code == 0, "the registry could not be saved for the picture %s (exit code %s)" % (name, code)):
+        raise RuntimeError("no picture of the registry")
+    saved = time.monotonic()
+    taken = snapshot.take(PREFIX, hive_files=hives)
+    for path in hives.values():
+        os.remove(path)
+    with open(OUT + "/timing", "a") as timing:
+        timing.write("picture %s: registry saved in %.1f s, read with the files in %.1f s\n" %
+                     (name, saved - started, time.monotonic() - saved))
+    return taken
+
+
+def windows_path(path):
+    """A Linux path as Wine's programs name it (Z: is the whole file system)."""
+    return "Z:" + path.replace("/", "\\")
 
 
 def changes(before, after):
@@ -269,6 +294,7 @@ def download(server, folder, file_name, where, settings=None, engine_may_be_miss
     """The host finds the plug-in in the registry, the page downloads FILE_NAME
     into C:\\downloads; optionally SETTINGS (method, args) are applied after.
     Answers CreateDownload's status (None when the host failed)."""
+    progress("%s: the host downloads %s through the installed plug-in" % (where, file_name))
     host_log = open(OUT + "/host-%s.log" % file_name, "w")
     host = host_driver.Host(["wine", BIN + "/halvo_host.exe", "--find-mime", MIME],
                             lambda line: host_log.write(line + "\n"))
@@ -319,6 +345,7 @@ def uninstall(registration, hive, folder, extra, where):
     m = re.match(r'"([^"]+)"(.*)$', command or "")
     if not check(m is not None, "%s: no QuietUninstallString" % where):
         return
+    progress("%s: uninstalling silently" % where)
     started = time.monotonic()
     code, _ = wine(m.group(1), *(m.group(2).split() + list(extra)))
     done = wait_for_uninstaller(folder)
@@ -327,6 +354,7 @@ def uninstall(registration, hive, folder, extra, where):
 
 
 def install(setup, switches, where):
+    progress("%s: installing %s silently" % (where, setup))
     code, seconds = wine(JOB + "/" + setup, "/S", *switches)
     say("  silent install (%s %s): exit code %s, %.1f s" % (setup, " ".join(switches), code, seconds))
     check(code == 0, "%s: the installer ended with %s" % (where, code))
@@ -361,71 +389,100 @@ def engine_classes(base):
     return classes
 
 
+class Stage:
+    """What the scenarios share: the two versions, the engine's own classes,
+    the file server, the clean prefix (start) and the picture the last
+    scenario left (last)."""
+
+    def __init__(self, current, previous, classes, server, start):
+        self.current, self.previous, self.classes, self.server = current, previous, classes, server
+        self.start = self.last = start
+
+
+def per_machine(stage):
+    added = check_install(stage.start, "setup-current.exe", ["/ALLUSERS"],
+                          expected_registration("HKLM", MACHINE_FOLDER, stage.current, stage.classes), MACHINE_FOLDER,
+                          "per machine")
+    download(stage.server, MACHINE_FOLDER, "machine.bin", "per machine")
+    uninstall(added, "HKLM", MACHINE_FOLDER, [], "per machine")
+    stage.last = picture("machine-removed")
+    check_clean(stage.start, stage.last, "per-machine uninstall",
+                kept=(DOWNLOADS + "\\", ENGINE_DATA, LOCAL_APPDATA + "\\Halvo"))
+    check(os.path.exists(unix_path(ENGINE_DATA + "\\settings.txt")),
+          "per-machine uninstall: the engine's settings were not kept")
+
+
+def per_user(stage):
+    # Over what the per-machine uninstall kept (the engine's data, the downloads).
+    added = check_install(stage.last, "setup-current.exe", ["/CURRENTUSER"],
+                          expected_registration("HKCU", USER_FOLDER, stage.current, stage.classes), USER_FOLDER,
+                          "per user")
+    status = download(stage.server, USER_FOLDER, "user.bin", "per user", engine_may_be_missing=True)
+    if status == STATUS_ENGINE_UNAVAILABLE:
+        # Wine 8 does not merge HKCU\Software\Classes into HKEY_CLASSES_ROOT
+        # as Windows does: the test gives COM that merged view of the
+        # installer's own per-user keys, and takes it away again after.
+        say("  Wine found no per-user COM classes: merging the installer's HKCU classes into HKCR for the download")
+        merge(added, "HKCU", "HKLM")
+        download(stage.server, USER_FOLDER, "user.bin", "per user")
+        merge(added, "HKCU", "HKLM", remove=True)
+    uninstall(added, "HKCU", USER_FOLDER, ["/REMOVEDATA"], "per user")
+    stage.last = picture("user-removed")
+    check_clean(stage.start, stage.last, "per-user uninstall with /REMOVEDATA", kept=(DOWNLOADS + "\\",))
+    check(not os.path.exists(unix_path(ENGINE_DATA)), "per-user uninstall: /REMOVEDATA left the engine's data")
+
+
+def upgrade(stage):
+    install("setup-previous.exe", ["/ALLUSERS"], "previous version")
+    download(stage.server, MACHINE_FOLDER, "upgrade.bin", "previous version",
+             settings=[("SetLimitSpeed", "d:300", "d:0"), ("SetDiskCache", "d:2048")])
+    kept = {name: read(unix_path(ENGINE_DATA + "\\" + name)) for name in ("settings.txt", "finished.journal")}
+    check(b"download_limit_kib=300" in (kept["settings.txt"] or b""), "previous version: the speed limit was not saved")
+    # No switch: the installed version's scope and folder are kept.
+    added = check_install(stage.start, "setup-current.exe", [],
+                          expected_registration("HKLM", MACHINE_FOLDER, stage.current, stage.classes), MACHINE_FOLDER,
+                          "upgrade")
+    for name, content in kept.items():
+        check(read(unix_path(ENGINE_DATA + "\\" + name)) == content, "upgrade: %s changed" % name)
+    check_finished_after_upgrade()
+    say("  kept over the upgrade: settings.txt and finished.journal unchanged, the finished task listed")
+    settings = read(unix_path(ENGINE_DATA + "\\settings.txt"))
+    # (The plug-in sets the number of downloads at once and auto-start at every start.)
+    check(b"download_limit_kib=300" in settings and b"disk_cache_kib=2048" in settings,
+          "upgrade: the settings did not survive: %r" % settings)
+    uninstall(added, "HKLM", MACHINE_FOLDER, ["/REMOVEDATA"], "upgrade")
+    stage.last = picture("upgrade-removed")
+    check_clean(stage.start, stage.last, "uninstall after the upgrade", kept=(DOWNLOADS + "\\",))
+
+
+# In this order: the per-user install starts from what the per-machine one kept.
+SCENARIOS = [("per machine", per_machine), ("per user", per_user), ("upgrade", upgrade)]
+
+
 def main():
     with open(JOB + "/versions") as f:
         current, previous = f.read().split()
     say("installer stage: this version %s, the previous one %s" % (current, previous))
+    progress("starting Wine and the file server")
     os.makedirs(unix_path(DOWNLOADS), exist_ok=True)
     start_wine()
     server = Server()
     try:
         base = picture("before")
+        progress("the engine's own registration")
         classes = engine_classes(base)
         start = picture("start")
         check_clean(base, start, "the engine's own unregistration")
-
-        say("per machine:")
-        added = check_install(start, "setup-current.exe", ["/ALLUSERS"],
-                              expected_registration("HKLM", MACHINE_FOLDER, current, classes), MACHINE_FOLDER,
-                              "per machine")
-        download(server, MACHINE_FOLDER, "machine.bin", "per machine")
-        uninstall(added, "HKLM", MACHINE_FOLDER, [], "per machine")
-        removed = picture("machine-removed")
-        check_clean(start, removed, "per-machine uninstall", kept=(DOWNLOADS + "\\", ENGINE_DATA, LOCAL_APPDATA + "\\Halvo"))
-        check(os.path.exists(unix_path(ENGINE_DATA + "\\settings.txt")),
-              "per-machine uninstall: the engine's settings were not kept")
-
-        say("per user:")
-        added = check_install(removed, "setup-current.exe", ["/CURRENTUSER"],
-                              expected_registration("HKCU", USER_FOLDER, current, classes), USER_FOLDER, "per user")
-        status = download(server, USER_FOLDER, "user.bin", "per user", engine_may_be_missing=True)
-        if status == STATUS_ENGINE_UNAVAILABLE:
-            # Wine 8 does not merge HKCU\Software\Classes into HKEY_CLASSES_ROOT
-            # as Windows does: the test gives COM that merged view of the
-            # installer's own per-user keys, and takes it away again after.
-            say("  Wine found no per-user COM classes: merging the installer's HKCU classes into HKCR for the download")
-            merge(added, "HKCU", "HKLM")
-            download(server, USER_FOLDER, "user.bin", "per user")
-            merge(added, "HKCU", "HKLM", remove=True)
-        uninstall(added, "HKCU", USER_FOLDER, ["/REMOVEDATA"], "per user")
-        removed = picture("user-removed")
-        check_clean(start, removed, "per-user uninstall with /REMOVEDATA", kept=(DOWNLOADS + "\\",))
-        check(not os.path.exists(unix_path(ENGINE_DATA)), "per-user uninstall: /REMOVEDATA left the engine's data")
-
-        say("upgrade:")
-        install("setup-previous.exe", ["/ALLUSERS"], "previous version")
-        download(server, MACHINE_FOLDER, "upgrade.bin", "previous version",
-                 settings=[("SetLimitSpeed", "d:300", "d:0"), ("SetDiskCache", "d:2048")])
-        kept = {name: read(unix_path(ENGINE_DATA + "\\" + name)) for name in ("settings.txt", "finished.journal")}
-        check(b"download_limit_kib=300" in (kept["settings.txt"] or b""), "previous version: the speed limit was not saved")
-        # No switch: the installed version's scope and folder are kept.
-        added = check_install(start, "setup-current.exe", [],
-                              expected_registration("HKLM", MACHINE_FOLDER, current, classes), MACHINE_FOLDER, "upgrade")
-        for name, content in kept.items():
-            check(read(unix_path(ENGINE_DATA + "\\" + name)) == content, "upgrade: %s changed" % name)
-        check_finished_after_upgrade()
-        say("  kept over the upgrade: settings.txt and finished.journal unchanged, the finished task listed")
-        settings = read(unix_path(ENGINE_DATA + "\\settings.txt"))
-        # (The plug-in sets the number of downloads at once and auto-start at every start.)
-        check(b"download_limit_kib=300" in settings and b"disk_cache_kib=2048" in settings,
-              "upgrade: the settings did not survive: %r" % settings)
-        uninstall(added, "HKLM", MACHINE_FOLDER, ["/REMOVEDATA"], "upgrade")
-        removed = picture("upgrade-removed")
-        check_clean(start, removed, "uninstall after the upgrade", kept=(DOWNLOADS + "\\",))
+        stage = Stage(current, previous, classes, server, start)
+        for number, (name, scenario) in enumerate(SCENARIOS, 1):
+            progress("%s (scenario %d of %d)" % (name, number, len(SCENARIOS)))
+            say(name + ":")
+            scenario(stage)
     finally:
         server.stop()
         subprocess.run(["wineserver", "-k"], stderr=subprocess.DEVNULL)
     say("%d checks failed" % len(failures) if failures else "every installer check passed")
+    progress("%d checks failed" % len(failures) if failures else "every check passed")
     return 1 if failures else 0
 
 

@@ -3,7 +3,9 @@
 
   snapshot.py take PREFIX OUT.json      the registry (system.reg, user.reg, as
                                         wineserver last saved them: stop it
-                                        first) and the files below drive_c
+                                        first, or give take() the hives as
+                                        registry_save.exe wrote them) and the
+                                        files below drive_c
   snapshot.py diff BEFORE AFTER         prints what AFTER adds, removes and
                                         changes, as 'reg' and 'file' lines
 
@@ -14,6 +16,7 @@ them, without regard to case. Wine's own scratch places (Temp folders, the
 Windows folder, logs) are left out: they change with every program run.
 """
 
+import functools
 import hashlib
 import json
 import os
@@ -25,25 +28,23 @@ HIVES = (("system.reg", "HKLM"), ("user.reg", "HKCU"))
 SKIPPED_FOLDERS = ("windows", "users/root/temp", "users/root/appdata/local/temp", "users/public/temp")
 
 
+ESCAPE = re.compile(r"\\(x[0-9a-fA-F]{1,4}|.)", re.S)
+SIMPLE_ESCAPES = {"n": "\n", "r": "\r", "t": "\t", "0": "\0"}
+
+
+def unescaped(match):
+    code = match.group(1)
+    if code[0] == "x" and len(code) > 1:
+        return chr(int(code[1:], 16))
+    return SIMPLE_ESCAPES.get(code, code)
+
+
+# Pictures are taken again and again of hives that hardly change, and the
+# emulated guest runs Python slowly: each text is unescaped once.
+@functools.lru_cache(maxsize=None)
 def unescape(text):
     """A string as Wine writes it: backslash escapes, \\x{hex} for other characters."""
-    out, i = [], 0
-    while i < len(text):
-        c = text[i]
-        if c != "\\" or i + 1 == len(text):
-            out.append(c)
-            i += 1
-            continue
-        n = text[i + 1]
-        if n == "x":
-            m = re.match(r"[0-9a-fA-F]{1,4}", text[i + 2:])
-            if m:
-                out.append(chr(int(m.group(0), 16)))
-                i += 2 + len(m.group(0))
-                continue
-        out.append({"n": "\n", "r": "\r", "t": "\t", "0": "\0"}.get(n, n))
-        i += 2
-    return "".join(out)
+    return ESCAPE.sub(unescaped, text) if "\\" in text else text
 
 
 def read_hive(path, root):
@@ -111,13 +112,18 @@ def read_files(drive_c):
     return items
 
 
-def take(prefix, out):
+def take(prefix, out=None, hive_files=None):
+    """The picture of PREFIX, also written to OUT when given. HIVE_FILES: {root:
+    file} of hives saved in Wine's form while it runs, instead of the prefix's own."""
     registry = {}
     for name, root in HIVES:
-        registry.update(read_hive(os.path.join(prefix, name), root))
+        path = (hive_files or {}).get(root) or os.path.join(prefix, name)
+        registry.update(read_hive(path, root))
     snapshot = {"registry": registry, "files": read_files(os.path.join(prefix, "drive_c"))}
-    with open(out, "w", encoding="utf-8", errors="surrogateescape") as f:
-        json.dump(snapshot, f)
+    if out:
+        with open(out, "w", encoding="utf-8", errors="surrogateescape") as f:
+            json.dump(snapshot, f)
+    return snapshot
 
 
 def load(path):

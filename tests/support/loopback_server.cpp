@@ -5,6 +5,8 @@
 
 #include <winhttp.h>
 
+#include <gtest/gtest.h>
+
 #include <sstream>
 
 #include "tests/support/plugin_module.h"
@@ -31,25 +33,34 @@ bool ReadFileText(const std::wstring& path, std::string* text) {
   return true;
 }
 
-// WinHTTP GET of a short text from the server itself.
-std::string Fetch(unsigned short port, const std::wstring& path) {
-  std::string body;
+// WinHTTP GET of a short text from the server itself; false (with the reason
+// in *body) unless the server answered 200.
+bool Fetch(unsigned short port, const std::wstring& path, std::string* body) {
+  body->clear();
+  DWORD status = 0, statusSize = sizeof status;
   HINTERNET session = WinHttpOpen(L"halvo-tests", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                                    WINHTTP_NO_PROXY_BYPASS, 0);
   HINTERNET connection = session ? WinHttpConnect(session, L"127.0.0.1", port, 0) : nullptr;
   HINTERNET request = connection ? WinHttpOpenRequest(connection, L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
                                                       WINHTTP_DEFAULT_ACCEPT_TYPES, 0)
                                  : nullptr;
-  if (request && WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
-      WinHttpReceiveResponse(request, nullptr)) {
+  bool answered = request && WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0,
+                                                0, 0) &&
+                  WinHttpReceiveResponse(request, nullptr) &&
+                  WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                                      WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize, WINHTTP_NO_HEADER_INDEX);
+  DWORD error = answered ? 0 : GetLastError();
+  if (answered) {
     char buffer[4096];
     DWORD got = 0;
-    while (WinHttpReadData(request, buffer, sizeof buffer, &got) && got > 0) body.append(buffer, got);
+    while (WinHttpReadData(request, buffer, sizeof buffer, &got) && got > 0) body->append(buffer, got);
   }
   if (request) WinHttpCloseHandle(request);
   if (connection) WinHttpCloseHandle(connection);
   if (session) WinHttpCloseHandle(session);
-  return body;
+  if (!answered) *body = "no answer (WinHTTP error " + std::to_string(error) + ")";
+  else if (status != 200) *body = "status " + std::to_string(status) + ": " + *body;
+  return answered && status == 200;
 }
 
 }  // namespace
@@ -171,12 +182,19 @@ std::wstring LoopbackServer::DataUrl(uint64_t size, unsigned seed, const std::ws
 
 std::map<std::string, std::string> LoopbackServer::Stats(const std::wstring& tag) const {
   std::map<std::string, std::string> stats;
-  std::istringstream lines(Fetch(httpPort_, L"/_stats?tag=" + tag));
+  std::string body;
+  // A failed request must not read as "nothing seen": tests compare values with "".
+  if (!Fetch(httpPort_, L"/_stats?tag=" + tag, &body)) {
+    ADD_FAILURE() << "the server's statistics could not be read: " << body;
+    return stats;
+  }
+  std::istringstream lines(body);
   std::string line;
   while (std::getline(lines, line)) {
     size_t equals = line.find('=');
     if (equals != std::string::npos) stats[line.substr(0, equals)] = line.substr(equals + 1);
   }
+  if (stats.count("requests") == 0) ADD_FAILURE() << "not the server's statistics: " << body;
   return stats;
 }
 

@@ -37,7 +37,8 @@ class LoopbackServer {
   // /data?size=N&seed=S&tag=T plus more query text.
   std::wstring DataUrl(uint64_t size, unsigned seed, const std::wstring& tag, const std::wstring& more = L"") const;
 
-  // The /_stats lines for a tag.
+  // The /_stats lines for a tag; a request the server does not answer fails the
+  // calling test (and answers no lines).
   std::map<std::string, std::string> Stats(const std::wstring& tag) const;
 
   // The bytes /data serves for (size, seed).
