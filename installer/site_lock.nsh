@@ -14,6 +14,7 @@
 Var Origins        ; the list to leave (entries separated by one space)
 Var OriginsGiven   ; 1: $Origins is written, or the value removed when it is empty
 Var OriginsField
+Var OriginsShown   ; what the page's field held when it was shown
 
 ; In .onInit, before anything else: a list that the plug-in would not read
 ; as given ends the run with nothing changed.
@@ -42,6 +43,7 @@ Function OriginsPageShow
   ${Else}
     ReadRegStr $1 SHCTX "${SITE_LOCK_KEY}" "${ALLOWED_ORIGINS}"
   ${EndIf}
+  StrCpy $OriginsShown $1
   !insertmacro MUI_HEADER_TEXT "Allowed sites" "Choose the web sites whose pages may use ${PRODUCT_NAME}."
   nsDialogs::Create 1018
   Pop $0
@@ -62,6 +64,12 @@ FunctionEnd
 Function OriginsPageLeave
   Push $0
   ${NSD_GetText} $OriginsField $0
+  ; A field left as it was changes nothing: the value in place stays as it is.
+  ${If} $OriginsGiven != 1
+  ${AndIf} $0 S== $OriginsShown
+    Pop $0
+    Return
+  ${EndIf}
   Push $0
   Call CheckOriginList
   ${If} $OriginsProblem != ""
