@@ -16,7 +16,9 @@ SetDateSave off
 AllowSkipFiles off
 ManifestSupportedOS all
 ManifestDPIAware true
-RequestExecutionLevel highest
+; No administrator rights asked for: a per-user install runs with the user's
+; own; a run for all users gets them through the consent prompt (elevation.nsh).
+RequestExecutionLevel user
 ShowInstDetails show
 ShowUninstDetails show
 
@@ -43,24 +45,31 @@ InstallDir ""
 !include nsDialogs.nsh
 !include Sections.nsh
 
-Var Parameters   ; the command line after the program's name
-
+!include "command_line.nsh"
 !include "paths.nsh"
+!include "elevation.nsh"
 !include "engine_classes.nsh"
+!include "origin_list.nsh"
+!include "site_lock.nsh"
 !include "install_mode.nsh"
 !include "registration.nsh"
 !include "files_in_use.nsh"
 !include "upgrade.nsh"
 !include "uninstall.nsh"
 
+Var Upgrading   ; 1 when the installer of another version runs the uninstaller (/UPGRADE)
+
 !define MUI_ABORTWARNING
 !define MUI_UNABORTWARNING
 
 Page custom InstallModePageShow InstallModePageLeave
+Page custom OriginsPageShow OriginsPageLeave
+!define MUI_PAGE_CUSTOMFUNCTION_LEAVE DirectoryPageLeave
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
 
 !insertmacro MUI_UNPAGE_CONFIRM
+!define MUI_PAGE_CUSTOMFUNCTION_PRE un.ComponentsPagePre
 !define MUI_COMPONENTSPAGE_TEXT_TOP "The plug-in and the download engine are removed. Your downloaded files stay where they are."
 !insertmacro MUI_UNPAGE_COMPONENTS
 !insertmacro MUI_UNPAGE_INSTFILES
@@ -83,13 +92,26 @@ Function .onInit
   ; a 32-bit in-process server only there: on 64-bit Windows every key goes to
   ; that view on purpose, not through redirection by chance.
   SetRegView 32
+  !insertmacro RefuseLongCommandLine
   ${GetParameters} $Parameters
+  StrCpy $Switches $Parameters
+  Call ReadOriginsSwitch
   Call ChooseInstallMode
-  Call RefuseDowngrade
+  ; A run that still needs the rights asks about a newer version once it has them.
+  ${If} $InstallMode == CurrentUser
+  ${OrIf} $IsAdmin == 1
+    Call RefuseDowngrade
+  ${EndIf}
+FunctionEnd
+
+Function DirectoryPageLeave
+  !insertmacro RequireProtectedFolder Abort
 FunctionEnd
 
 Section "-${PRODUCT_NAME}" SecMain
   SectionIn RO
+  ; Again here: nothing is run, written or deleted in a folder users can change.
+  !insertmacro RequireProtectedFolder Fail
   Call RemovePreviousVersion
 
   !insertmacro RequireFilesNotInUse "$INSTDIR"
@@ -103,6 +125,7 @@ Section "-${PRODUCT_NAME}" SecMain
   Call WritePluginKey
   Call WriteEngineClasses
   Call WriteUninstallEntry
+  Call WriteAllowedOrigins
   ${If} ${Errors}
     ; Nothing half-registered is left behind a failure reported as such.
     Call RemoveRegistration
@@ -120,6 +143,10 @@ Section "-un.${PRODUCT_NAME}" UnSecMain
   SectionIn RO
   !insertmacro RequireFilesNotInUse "$INSTDIR"
   Call un.RemoveRegistration
+  ; An upgrade keeps the list of allowed sites for the version it installs.
+  ${If} $Upgrading != 1
+    Call un.RemoveAllowedOrigins
+  ${EndIf}
   Delete "$INSTDIR\halvo_plugin.dll"
   Delete "$INSTDIR\halvo_engine.dll"
   Delete "$INSTDIR\${UNINSTALLER}"
@@ -136,24 +163,33 @@ SectionEnd
 Function un.onInit
   SetRegView 32
   ${GetParameters} $Parameters
-  Call un.ChooseInstallMode
+  StrCpy $Switches $Parameters
   Push $0
   Push $1
   Push "/UPGRADE"
   Call un.HasSwitch
-  Pop $0
+  Pop $Upgrading
   Push "/REMOVEDATA"
   Call un.HasSwitch
   Pop $1
-  ${If} $0 == 1
+  ${If} $Upgrading == 1
   ${AndIf} $1 == 1
     !insertmacro Fail ${EXIT_USAGE} "Give /UPGRADE or /REMOVEDATA, not both."
   ${EndIf}
+  Call un.ChooseInstallMode
   ${If} $1 == 1
     !insertmacro SelectSection ${UnSecData}
   ${EndIf}
   Pop $1
   Pop $0
+FunctionEnd
+
+; The engine's data lies in each user's own folder: only a per-user uninstall,
+; which runs with that user's rights, offers to remove it.
+Function un.ComponentsPagePre
+  ${If} $InstallMode == AllUsers
+    Abort
+  ${EndIf}
 FunctionEnd
 
 !insertmacro MUI_UNFUNCTION_DESCRIPTION_BEGIN

@@ -20,10 +20,12 @@ Var CreatedKeys
   ${EndIf}
 !macroend
 
-; Before anything is written.
+; Before anything is written. An installed version's entry still there (one
+; whose uninstaller was not run) passes on what its install created.
 Function NoteMissingParents
   Push $0
-  StrCpy $CreatedKeys 0
+  ReadRegDWORD $CreatedKeys SHCTX "${UNINSTALL_KEY}" "CreatedKeys"
+  IntOp $CreatedKeys $CreatedKeys + 0
   !insertmacro NoteIfMissing "Software\Classes\CLSID" ${CREATED_CLSID}
   !insertmacro NoteIfMissing "Software\Classes" ${CREATED_CLASSES}
   !insertmacro NoteIfMissing "Software\MozillaPlugins" ${CREATED_PLUGINS}

@@ -19,8 +19,10 @@ Function un.RemoveDefaultParent
 FunctionEnd
 
 ; The engine's settings and journal: in the folder of the user who runs the
-; uninstaller, whatever the mode (other users' folders are theirs). The named
-; files alone, so that nothing else that happens to be there goes with them.
+; uninstaller, for a per-user install alone (a run for all users has
+; administrator rights, which never delete in a user's folder; other users'
+; folders are theirs anyway). The named files alone, so that nothing else that
+; happens to be there goes with them.
 !macro RemoveEngineFile NAME
   Delete "$0\${NAME}"
   Delete "$0\${NAME}.new"
@@ -28,8 +30,10 @@ FunctionEnd
 !macroend
 
 Function un.RemoveEngineData
+  ${If} $InstallMode != CurrentUser
+    Return
+  ${EndIf}
   Push $0
-  SetShellVarContext current
   StrCpy $0 "$LOCALAPPDATA\${ENGINE_DATA_FOLDER}"
   DetailPrint "Removing the download engine's settings and task list from $0"
   !insertmacro RemoveEngineFile "settings.txt"
@@ -38,8 +42,5 @@ Function un.RemoveEngineData
   Delete "$0\engine.lock"
   RMDir "$0"
   RMDir "$LOCALAPPDATA\${VENDOR_FOLDER}"
-  ${If} $InstallMode == AllUsers
-    SetShellVarContext all
-  ${EndIf}
   Pop $0
 FunctionEnd

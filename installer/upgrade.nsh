@@ -25,12 +25,28 @@ Function RefuseDowngrade
   Pop $0
 FunctionEnd
 
+; The installed version's entry is read from the scope being installed alone:
+; HKLM for all users (a run with administrator rights), HKCU for a per-user
+; run with the user's own rights.
 Function RemovePreviousVersion
   Push $0
   Push $1
   Push $2
   ReadRegStr $0 SHCTX "${UNINSTALL_KEY}" "InstallLocation"
-  ${If} $0 != ""
+  StrCpy $1 1
+  ${If} $InstallMode == AllUsers
+  ${AndIf} $0 != ""
+    !insertmacro IsProtectedFolder $1 $0
+  ${EndIf}
+  ${If} $1 != 1
+    ; An older version installed for all users where users can change files:
+    ; whatever is there now may be a user's, so it is neither run nor deleted
+    ; with administrator rights. Its registration goes; the folder stays.
+    DetailPrint "The installed version's folder $0 can be changed by users: its uninstaller is not run and its files stay"
+    MessageBox MB_OK|MB_ICONINFORMATION "The installed version of ${PRODUCT_NAME} is in $0, a folder that users other than administrators can change. Its registration is replaced, but nothing in that folder is run or deleted with administrator rights: delete the folder yourself once you have checked it." /SD IDOK
+    Push "$0"
+    Call RemovePluginKeys
+  ${ElseIf} $0 != ""
     ${If} ${FileExists} "$0\${UNINSTALLER}"
       !insertmacro RequireFilesNotInUse "$0"
       ${If} $InstallMode == AllUsers

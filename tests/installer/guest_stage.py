@@ -4,15 +4,35 @@
 in a Wine prefix of their own. Each scenario installs silently,
 compares the prefix before and after (registry and files), lets the headless
 host find the plug-in through the MozillaPlugins key alone and download a file
-through plug-in and engine, and uninstalls silently:
+through plug-in and engine from a page the site lock allows (while pages it
+does not allow get status 1), and uninstalls silently:
 
-  machine   /S /ALLUSERS: Program Files and HKLM; the uninstall keeps the
-            engine's data
-  user      /S /CURRENTUSER: the local application-data folder and HKCU; the
-            uninstall with /REMOVEDATA takes the engine's data too
-  upgrade   the previous version per machine with a finished task and changed
-            settings, then this version over it: one version registered, the
-            task and the settings still there
+  per machine  /S /ORIGINS=...: an administrator's run without a mode switch,
+               while the user has planted a per-user entry whose uninstaller
+               is a program of theirs: Program Files and HKLM (the list too),
+               the planted program never runs, nothing of HKCU is read or
+               written; the uninstall refuses /REMOVEDATA, then keeps the
+               engine's data and removes the list
+  refusals     installs refused with exit code 3 and nothing changed: a list
+               entry the plug-in would not read, a per-user install with
+               administrator rights, one for all users without them, one for
+               all users into a folder users can change
+  per user     /S /ORIGINS=... without administrator rights (run_limited.exe)
+               and without a mode switch: the local application-data folder
+               and HKCU, nothing of HKLM; installed again with another list,
+               which replaces the first; the uninstall refuses to run with
+               administrator rights, and with /REMOVEDATA takes the engine's
+               data too
+  upgrade      the previous version per machine with a list, a finished task
+               and changed settings, then this version over it without a
+               list: one version registered, the list, the task and the
+               settings still there
+
+Wine gives every program an administrator's full rights and has no consent
+prompt ("runas" starts a program with the rights it already has): the stage
+takes the rights away with run_limited.exe where a run must have none, and
+cannot show an elevation itself. Nor does Wine keep users out of folders:
+that Program Files is closed to them is Windows' part.
 
 A scenario is a function in SCENARIOS; each starts from the prefix as the
 engine's own registration left it. Writes its findings to $OUT/installer.txt
@@ -34,14 +54,22 @@ DRIVE_C = PREFIX + "/drive_c"
 BIN = JOB + "/bin"
 MIME = host_driver.MIME_TYPE
 STATUS_ENGINE_UNAVAILABLE = 1
-ELEMENT = "1"  # the page's one plug-in element
+ELEMENT = "1"  # the page's plug-in element
+REFUSED_ELEMENT = "2"  # an element on a page the site lock does not allow
+EXIT_USAGE = 3  # the installer's exit code for switches it refuses
 PROGRAM_FILES = "C:\\Program Files"
 LOCAL_APPDATA = "C:\\users\\root\\AppData\\Local"
 MACHINE_FOLDER = PROGRAM_FILES + "\\Halvo\\Transfer Plugin"
 USER_FOLDER = LOCAL_APPDATA + "\\Halvo\\Transfer Plugin"
 ENGINE_DATA = LOCAL_APPDATA + "\\Halvo\\Engine"
 DOWNLOADS = "C:\\downloads"
-UNINSTALL_KEY = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\HalvoTransferPlugin"
+SITE_LOCK_KEY = "Software\\Halvo\\Transfer Plugin"
+# A per-user install that is not ours: what a user (or any program of theirs)
+# can write into HKCU, with an "uninstaller" that tells when it ran.
+PLANTED_FOLDER = "C:\\users\\Public\\Planted"
+PLANTED_MARK = "C:\\planted-program-ran.txt"
+UNINSTALL_PARENT = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
+UNINSTALL_KEY = UNINSTALL_PARENT + "\\HalvoTransferPlugin"
 # Whatever names this product: a difference matching it is ours.
 OURS = re.compile(r"halvo|transfer\.(schedule|config|download)|6f0c3a52|mozillaplugins", re.I)
 
@@ -75,7 +103,12 @@ def unix_path(windows):
     return DRIVE_C + "/" + windows[3:].replace("\\", "/")
 
 
-def wine(*arguments, timeout=300):
+def wine(*arguments, timeout=300, limited=False):
+    """Runs a Windows program (a Linux or a Windows path); LIMITED: without
+    administrator rights, through run_limited.exe."""
+    if limited:
+        program = arguments[0] if ":" in arguments[0] else windows_path(arguments[0])
+        arguments = (BIN + "/run_limited.exe", program) + arguments[1:]
     started = time.monotonic()
     try:
         code = subprocess.run(("wine",) + arguments, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
@@ -151,8 +184,9 @@ def registered(items, hive, name):
     return None
 
 
-def expected_registration(hive, folder, version, engine_classes):
-    """Every key and value the installer writes, as they appear in a snapshot."""
+def expected_registration(hive, folder, version, engine_classes, origins=None):
+    """Every key and value the installer writes, as they appear in a snapshot
+    (ORIGINS: the list of allowed sites it leaves, if any)."""
     plugin = hive + "\\Software\\MozillaPlugins\\@halvo/transfer,version=" + version
     # Keys that hold only other keys are not saved on their own: their children stand for them.
     items = {
@@ -183,6 +217,9 @@ def expected_registration(hive, folder, version, engine_classes):
         entry + "\\\\EstimatedSize": "*",
         entry + "\\\\CreatedKeys": "*",
     })
+    if origins is not None:
+        lock = hive + "\\" + SITE_LOCK_KEY
+        items.update({lock: None, lock + "\\\\AllowedOrigins": origins})
     # The engine's classes as its own DllRegisterServer writes them, in this hive and folder.
     for name, value in engine_classes.items():
         if value is not None:
@@ -290,10 +327,12 @@ class Server:
         self.process.wait()
 
 
-def download(server, folder, file_name, where, settings=None, engine_may_be_missing=False):
-    """The host finds the plug-in in the registry, the page downloads FILE_NAME
-    into C:\\downloads; optionally SETTINGS (method, args) are applied after.
-    Answers CreateDownload's status (None when the host failed)."""
+def download(server, folder, file_name, where, page, refused_pages=(), settings=None, engine_may_be_missing=False):
+    """The host finds the plug-in in the registry; an element on PAGE (one the
+    site lock allows) downloads FILE_NAME into C:\\downloads, while an element
+    on each of REFUSED_PAGES gets status 1 for a download and no task comes of
+    it; optionally SETTINGS (method, args) are applied after. Answers the
+    allowed page's CreateDownload status (None when the host failed)."""
     progress("%s: the host downloads %s through the installed plug-in" % (where, file_name))
     host_log = open(OUT + "/host-%s.log" % file_name, "w")
     host = host_driver.Host(["wine", BIN + "/halvo_host.exe", "--find-mime", MIME],
@@ -303,16 +342,31 @@ def download(server, folder, file_name, where, settings=None, engine_may_be_miss
         check(found.lower() == (folder + "\\halvo_plugin.dll").lower(),
               "%s: the host loaded %r, not the installed module" % (where, found))
         say("  the host: %s" % "; ".join(host.notes))
-        host_driver.new_element(host, ELEMENT)
+        host_driver.new_element(host, ELEMENT, page)
         started = time.monotonic()
-        status, _ = host.call(ELEMENT, "CreateDownload", host_driver.text(server.url), host_driver.text(DOWNLOADS),
-                              host_driver.text(file_name), host_driver.text(""), "d:1", "d:0")
+        status = create_download(host, ELEMENT, server, file_name)
         created = status
         if status == STATUS_ENGINE_UNAVAILABLE and engine_may_be_missing:
             return status
-        if not check(status == host_driver.STATUS_OK, "%s: CreateDownload answered status %d" % (where, status)):
+        if not check(status == host_driver.STATUS_OK, "%s: CreateDownload on %s answered status %d" %
+                     (where, page, status)):
             return status
+        # The engine works for the allowed page: each refused one gets none of it.
+        refused_names = []
+        for number, refused in enumerate(refused_pages):
+            element, name = str(int(REFUSED_ELEMENT) + number), "refused-%d-%s" % (number, file_name)
+            host_driver.new_element(host, element, refused)
+            status = create_download(host, element, server, name)
+            check(status == STATUS_ENGINE_UNAVAILABLE, "%s: CreateDownload on %s answered status %d, not 1" %
+                  (where, refused, status))
+            host.request("destroy", element)
+            refused_names.append(name)
         task = host_driver.wait_for_finished(host, ELEMENT, file_name, 120)
+        finished = [t.get("fileName") for t in host.finished_tasks(ELEMENT)]
+        for name in refused_names:
+            check(name not in finished and not os.path.exists(unix_path(DOWNLOADS + "\\" + name)),
+                  "%s: the refused download %s was made" % (where, name))
+        say("  allowed %s; refused (status 1, no task): %s" % (page, ", ".join(refused_pages) or "none tried"))
         say("  downloaded %s in %.1f s: state %s, %s bytes" % (file_name, time.monotonic() - started,
                                                               task.get("state"), task.get("done")))
         check(task.get("state") == str(host_driver.STATE_COMPLETED), "%s: the task ended in state %s" %
@@ -339,7 +393,13 @@ def download(server, folder, file_name, where, settings=None, engine_may_be_miss
         host_log.close()
 
 
-def uninstall(registration, hive, folder, extra, where):
+def create_download(host, element, server, file_name):
+    status, _ = host.call(element, "CreateDownload", host_driver.text(server.url), host_driver.text(DOWNLOADS),
+                          host_driver.text(file_name), host_driver.text(""), "d:1", "d:0")
+    return status
+
+
+def uninstall(registration, hive, folder, extra, where, limited=False):
     command = registration.get(hive + "\\" + UNINSTALL_KEY + "\\\\QuietUninstallString", "")
     # As the list of programs runs it: the quoted program, then its switches.
     m = re.match(r'"([^"]+)"(.*)$', command or "")
@@ -347,29 +407,46 @@ def uninstall(registration, hive, folder, extra, where):
         return
     progress("%s: uninstalling silently" % where)
     started = time.monotonic()
-    code, _ = wine(m.group(1), *(m.group(2).split() + list(extra)))
+    code, _ = wine(m.group(1), *(m.group(2).split() + list(extra)), limited=limited)
     done = wait_for_uninstaller(folder)
     say("  silent uninstall: exit code %s, %.1f s" % (code, time.monotonic() - started))
     check(code == 0 and done, "%s: the uninstaller did not finish (exit code %s)" % (where, code))
 
 
-def install(setup, switches, where):
+def install(setup, switches, where, limited=False, expected_code=0):
     progress("%s: installing %s silently" % (where, setup))
-    code, seconds = wine(JOB + "/" + setup, "/S", *switches)
-    say("  silent install (%s %s): exit code %s, %.1f s" % (setup, " ".join(switches), code, seconds))
-    check(code == 0, "%s: the installer ended with %s" % (where, code))
+    code, seconds = wine(JOB + "/" + setup, "/S", *switches, limited=limited)
+    say("  silent install (%s %s)%s: exit code %s, %.1f s" % (setup, " ".join(switches),
+                                                           " without administrator rights" if limited else "",
+                                                           code, seconds))
+    check(code == expected_code, "%s: the installer ended with %s, not %s" % (where, code, expected_code))
     return seconds
 
 
-def check_install(before, setup, switches, expected, folder, where):
+def check_install(before, setup, switches, expected, folder, where, limited=False):
     """Installs silently and checks what it wrote against BEFORE: the registry
-    items EXPECTED and the files in FOLDER. Answers the registry items added."""
-    install(setup, switches, where)
-    lines = changes(before, picture(where.replace(" ", "-")))
+    items EXPECTED and the files in FOLDER. Answers the registry items added
+    and the picture after."""
+    install(setup, switches, where, limited=limited)
+    after = picture(where.replace(" ", "-"))
+    lines = changes(before, after)
     added = registry_items(lines)
     compare_registration(added, expected, where)
     check_files(lines, folder, where)
-    return added
+    return added, after
+
+
+def check_hive_untouched(before, after, hive, where):
+    """Nothing of HIVE changed between the pictures but Wine's own stamps."""
+    touched = [l for l in changes(before, after)
+               if l[1] == "reg" and l[2].startswith(hive + "\\") and not EXPECTED_NOISE.search(l[2])]
+    show(touched, "changed in " + hive)
+    check(not touched, "%s: %d changes in %s: %s" % (where, len(touched), hive, "; ".join(l[2] for l in touched[:3])))
+
+
+def origins_switch(origins):
+    # One argument: Wine passes it in double quotes, "/ORIGINS=a b", as Windows' own programs do.
+    return "/ORIGINS=" + origins
 
 
 def engine_classes(base):
@@ -399,12 +476,37 @@ class Stage:
         self.start = self.last = start
 
 
+# The lists each scenario gives, and a page each allows.
+MACHINE_ORIGINS = "https://a.example https://*.b.example"
+MACHINE_PAGE = "https://downloads.b.example/files/"
+# The default list's own page, and the domain that "*." leaves out.
+MACHINE_REFUSED = ("http://127.0.0.1/", "https://b.example/")
+USER_ORIGINS = "http://localhost:* https://a.example"
+USER_PAGE = "http://localhost:8080/app.html"
+USER_AGAIN_ORIGINS = "https://c.example:8443"
+UPGRADE_ORIGINS = "https://*.b.example"
+
+
 def per_machine(stage):
-    added = check_install(stage.start, "setup-current.exe", ["/ALLUSERS"],
-                          expected_registration("HKLM", MACHINE_FOLDER, stage.current, stage.classes), MACHINE_FOLDER,
-                          "per machine")
-    download(stage.server, MACHINE_FOLDER, "machine.bin", "per machine")
+    parent_existed = plant_user_entry(stage.last)
+    planted = picture("planted")
+    # An administrator's run without a mode switch: it must neither take the
+    # user's entry for an install to upgrade nor run its "uninstaller".
+    expected = expected_registration("HKLM", MACHINE_FOLDER, stage.current, stage.classes, MACHINE_ORIGINS)
+    added, installed = check_install(planted, "setup-current.exe", [origins_switch(MACHINE_ORIGINS)], expected,
+                                     MACHINE_FOLDER, "per machine")
+    check(not os.path.exists(unix_path(PLANTED_MARK)), "per machine: the installer ran the planted program")
+    check_hive_untouched(planted, installed, "HKCU", "per machine")
+    download(stage.server, MACHINE_FOLDER, "machine.bin", "per machine", MACHINE_PAGE, MACHINE_REFUSED)
+    # The engine's data lies in the user's folder: not for a run with administrator rights.
+    code = run_uninstaller_in_place(MACHINE_FOLDER, ["/S", "/REMOVEDATA"])
+    check(code == EXIT_USAGE and os.path.exists(unix_path(MACHINE_FOLDER + "\\halvo_plugin.dll")),
+          "per machine: the uninstaller with /REMOVEDATA ended with %s, not refused" % code)
     uninstall(added, "HKLM", MACHINE_FOLDER, [], "per machine")
+    check(not os.path.exists(unix_path(PLANTED_MARK)), "per machine: the uninstaller ran the planted program")
+    say("  the planted per-user entry's program %s" % ("ran" if os.path.exists(unix_path(PLANTED_MARK)) else
+                                                       "was never run, by the installer or the uninstaller"))
+    remove_plant(parent_existed)
     stage.last = picture("machine-removed")
     check_clean(stage.start, stage.last, "per-machine uninstall",
                 kept=(DOWNLOADS + "\\", ENGINE_DATA, LOCAL_APPDATA + "\\Halvo"))
@@ -412,51 +514,116 @@ def per_machine(stage):
           "per-machine uninstall: the engine's settings were not kept")
 
 
+def refusals(stage):
+    """Runs that must end at once with exit code 3, changing nothing."""
+    cases = [
+        ("an entry the plug-in would not read", False,
+         ["/ALLUSERS", origins_switch("https://a.example https://b.example/")]),
+        ("per user with administrator rights", False, ["/CURRENTUSER"]),
+        ("for all users without administrator rights", True, ["/ALLUSERS"]),
+        ("for all users into a folder users can change", False, ["/ALLUSERS", "/D=C:\\users\\Public\\Halvo"]),
+    ]
+    before = stage.last
+    for where, limited, switches in cases:
+        install("setup-current.exe", switches, "refused: " + where, limited=limited, expected_code=EXIT_USAGE)
+    stage.last = picture("refusals")
+    check_clean(before, stage.last, "the refused installs")
+
+
 def per_user(stage):
-    # Over what the per-machine uninstall kept (the engine's data, the downloads).
-    added = check_install(stage.last, "setup-current.exe", ["/CURRENTUSER"],
-                          expected_registration("HKCU", USER_FOLDER, stage.current, stage.classes), USER_FOLDER,
-                          "per user")
-    status = download(stage.server, USER_FOLDER, "user.bin", "per user", engine_may_be_missing=True)
+    # Over what the per-machine uninstall kept (the engine's data, the downloads);
+    # without administrator rights and without a mode switch: per user.
+    expected = expected_registration("HKCU", USER_FOLDER, stage.current, stage.classes, USER_ORIGINS)
+    added, installed = check_install(stage.last, "setup-current.exe", [origins_switch(USER_ORIGINS)], expected,
+                                     USER_FOLDER, "per user", limited=True)
+    check_hive_untouched(stage.last, installed, "HKLM", "per user")
+    status = download(stage.server, USER_FOLDER, "user.bin", "per user", USER_PAGE, MACHINE_REFUSED,
+                      engine_may_be_missing=True)
     if status == STATUS_ENGINE_UNAVAILABLE:
         # Wine 8 does not merge HKCU\Software\Classes into HKEY_CLASSES_ROOT
         # as Windows does: the test gives COM that merged view of the
         # installer's own per-user keys, and takes it away again after.
         say("  Wine found no per-user COM classes: merging the installer's HKCU classes into HKCR for the download")
         merge(added, "HKCU", "HKLM")
-        download(stage.server, USER_FOLDER, "user.bin", "per user")
+        download(stage.server, USER_FOLDER, "user.bin", "per user", USER_PAGE, MACHINE_REFUSED)
         merge(added, "HKCU", "HKLM", remove=True)
-    uninstall(added, "HKCU", USER_FOLDER, ["/REMOVEDATA"], "per user")
+    # The list given again replaces the one installed.
+    expected = expected_registration("HKCU", USER_FOLDER, stage.current, stage.classes, USER_AGAIN_ORIGINS)
+    added, _ = check_install(stage.last, "setup-current.exe", [origins_switch(USER_AGAIN_ORIGINS)], expected,
+                             USER_FOLDER, "per user again", limited=True)
+    # A per-user install is removed with its user's rights, never an administrator's.
+    code = run_uninstaller_in_place(USER_FOLDER, ["/S"])
+    check(code == EXIT_USAGE and os.path.exists(unix_path(USER_FOLDER + "\\halvo_plugin.dll")),
+          "per user: the uninstaller with administrator rights ended with %s, not refused" % code)
+    uninstall(added, "HKCU", USER_FOLDER, ["/REMOVEDATA"], "per user", limited=True)
     stage.last = picture("user-removed")
     check_clean(stage.start, stage.last, "per-user uninstall with /REMOVEDATA", kept=(DOWNLOADS + "\\",))
     check(not os.path.exists(unix_path(ENGINE_DATA)), "per-user uninstall: /REMOVEDATA left the engine's data")
 
 
 def upgrade(stage):
-    install("setup-previous.exe", ["/ALLUSERS"], "previous version")
-    download(stage.server, MACHINE_FOLDER, "upgrade.bin", "previous version",
+    install("setup-previous.exe", ["/ALLUSERS", origins_switch(UPGRADE_ORIGINS)], "previous version")
+    download(stage.server, MACHINE_FOLDER, "upgrade.bin", "previous version", MACHINE_PAGE,
              settings=[("SetLimitSpeed", "d:300", "d:0"), ("SetDiskCache", "d:2048")])
     kept = {name: read(unix_path(ENGINE_DATA + "\\" + name)) for name in ("settings.txt", "finished.journal")}
     check(b"download_limit_kib=300" in (kept["settings.txt"] or b""), "previous version: the speed limit was not saved")
-    # No switch: the installed version's scope and folder are kept.
-    added = check_install(stage.start, "setup-current.exe", [],
-                          expected_registration("HKLM", MACHINE_FOLDER, stage.current, stage.classes), MACHINE_FOLDER,
-                          "upgrade")
+    # No switch: the installed version's scope, folder and list are kept.
+    added, _ = check_install(stage.start, "setup-current.exe", [],
+                             expected_registration("HKLM", MACHINE_FOLDER, stage.current, stage.classes,
+                                                   UPGRADE_ORIGINS), MACHINE_FOLDER, "upgrade")
     for name, content in kept.items():
         check(read(unix_path(ENGINE_DATA + "\\" + name)) == content, "upgrade: %s changed" % name)
-    check_finished_after_upgrade()
-    say("  kept over the upgrade: settings.txt and finished.journal unchanged, the finished task listed")
+    check_finished_after_upgrade(MACHINE_PAGE)
+    say("  kept over the upgrade: the list, settings.txt and finished.journal unchanged, the finished task listed")
     settings = read(unix_path(ENGINE_DATA + "\\settings.txt"))
     # (The plug-in sets the number of downloads at once and auto-start at every start.)
     check(b"download_limit_kib=300" in settings and b"disk_cache_kib=2048" in settings,
           "upgrade: the settings did not survive: %r" % settings)
-    uninstall(added, "HKLM", MACHINE_FOLDER, ["/REMOVEDATA"], "upgrade")
+    uninstall(added, "HKLM", MACHINE_FOLDER, [], "upgrade")
     stage.last = picture("upgrade-removed")
-    check_clean(stage.start, stage.last, "uninstall after the upgrade", kept=(DOWNLOADS + "\\",))
+    check_clean(stage.start, stage.last, "uninstall after the upgrade",
+                kept=(DOWNLOADS + "\\", ENGINE_DATA, LOCAL_APPDATA + "\\Halvo"))
+
+
+def run_uninstaller_in_place(folder, switches):
+    """The uninstaller in FOLDER run where it is (_?=), so that its own exit
+    code comes back: an uninstaller started plainly hands over to a copy of
+    itself in Temp and ends at once. NSIS reads "_?=" only unquoted, while Wine
+    quotes every argument that holds a blank: the command line goes through a
+    batch file as written (cmd waits for the program and ends with its code)."""
+    batch = "C:\\uninstall-in-place.bat"
+    with open(unix_path(batch), "w", newline="") as f:
+        f.write('@"%s\\uninstall.exe" %s _?=%s\r\n@exit /b %%ERRORLEVEL%%\r\n' % (folder, " ".join(switches), folder))
+    code, _ = wine("cmd", "/c", batch)
+    os.remove(unix_path(batch))
+    say("  the uninstaller in %s run in place (%s) with administrator rights: exit code %s" %
+        (folder, " ".join(switches), code))
+    return code
+
+
+def plant_user_entry(before):
+    """A per-user install entry of the product that is not ours, with an
+    "uninstaller" that marks when it runs (removed again by remove_plant).
+    Answers whether the key of per-user entries was there in BEFORE."""
+    parent_existed = ("HKCU\\" + UNINSTALL_PARENT).lower() in before["registry"]
+    os.makedirs(unix_path(PLANTED_FOLDER), exist_ok=True)
+    subprocess.run(["cp", BIN + "/planted_program.exe", unix_path(PLANTED_FOLDER + "\\uninstall.exe")], check=True)
+    key = "HKEY_CURRENT_USER\\" + UNINSTALL_KEY
+    values = {"DisplayName": "Halvo Transfer Plugin", "DisplayVersion": "1.0.0.1", "InstallLocation": PLANTED_FOLDER,
+              "UninstallString": '"%s\\uninstall.exe" /CURRENTUSER' % PLANTED_FOLDER,
+              "QuietUninstallString": '"%s\\uninstall.exe" /S /CURRENTUSER' % PLANTED_FOLDER}
+    import_registry(["[%s]" % key] + ['"%s"=%s' % (name, reg_text(value)) for name, value in values.items()])
+    return parent_existed
+
+
+def remove_plant(parent_existed):
+    # The key of per-user entries goes too when the plant made it.
+    import_registry(["[-HKEY_CURRENT_USER\\%s]" % (UNINSTALL_KEY if parent_existed else UNINSTALL_PARENT)])
+    subprocess.run(["rm", "-rf", unix_path(PLANTED_FOLDER), unix_path(PLANTED_MARK)], check=True)
 
 
 # In this order: the per-user install starts from what the per-machine one kept.
-SCENARIOS = [("per machine", per_machine), ("per user", per_user), ("upgrade", upgrade)]
+SCENARIOS = [("per machine", per_machine), ("refusals", refusals), ("per user", per_user), ("upgrade", upgrade)]
 
 
 def main():
@@ -486,13 +653,13 @@ def main():
     return 1 if failures else 0
 
 
-def check_finished_after_upgrade():
+def check_finished_after_upgrade(page):
     host_log = open(OUT + "/host-upgraded.log", "w")
     host = None
     try:
         host = host_driver.Host(["wine", BIN + "/halvo_host.exe", "--find-mime", MIME],
                                 lambda line: host_log.write(line + "\n"))
-        host_driver.new_element(host, ELEMENT)
+        host_driver.new_element(host, ELEMENT, page)
         tasks = host.finished_tasks(ELEMENT)
         names = [t.get("fileName") for t in tasks]
         check("upgrade.bin" in names, "upgrade: the finished task is gone (finished list: %s)" % names)
@@ -521,7 +688,7 @@ def read(path):
 def merge(added, source, target, remove=False):
     """Copies (or removes) the class keys of SOURCE into TARGET through one .reg file."""
     names = {"HKCU": "HKEY_CURRENT_USER", "HKLM": "HKEY_LOCAL_MACHINE"}
-    lines = ["Windows Registry Editor Version 5.00", ""]
+    lines = []
     keys = {}
     for name, value in added.items():
         key, _, value_name = name.partition("\\\\")
@@ -539,15 +706,24 @@ def merge(added, source, target, remove=False):
             continue
         lines.append("[%s]" % target_key)
         for value_name, value in sorted(keys[key].items()):
-            quoted = '"%s"' % value.replace("\\", "\\\\").replace('"', '\\"')
-            lines.append("%s=%s" % ("@" if value_name == "@" else '"%s"' % value_name, quoted))
+            lines.append("%s=%s" % ("@" if value_name == "@" else '"%s"' % value_name, reg_text(value)))
         lines.append("")
-    path = unix_path("C:\\merge.reg")
+    import_registry(lines)
+
+
+def reg_text(value):
+    """A string value as a .reg file writes it."""
+    return '"%s"' % value.replace("\\", "\\\\").replace('"', '\\"')
+
+
+def import_registry(lines):
+    """Imports the lines of a .reg file (keys, values, [-key] removals) with regedit."""
+    path = unix_path("C:\\import.reg")
     with open(path, "w", encoding="utf-16") as f:
-        f.write("\r\n".join(lines) + "\r\n")
-    code, _ = wine("regedit", "/S", "C:\\merge.reg")
+        f.write("\r\n".join(["Windows Registry Editor Version 5.00", ""] + lines) + "\r\n")
+    code, _ = wine("regedit", "/S", "C:\\import.reg")
     os.remove(path)
-    check(code == 0, "merging the per-user classes ended with %s" % code)
+    check(code == 0, "regedit ended with %s importing %s" % (code, lines[0] if lines else "nothing"))
 
 
 if __name__ == "__main__":

@@ -20,14 +20,15 @@ setup=$i686/installer/halvo-transfer-plugin-$version-setup.exe
 
 prepare() {
   local previous major minor patch build
-  for file in "$setup" "$bin/halvo_plugin.dll" "$bin/halvo_engine.dll" "$bin/halvo_host.exe" "$bin/registry_save.exe"; do
+  local helpers=("$bin/halvo_host.exe" "$bin/registry_save.exe" "$bin/run_limited.exe" "$bin/planted_program.exe")
+  for file in "$setup" "$bin/halvo_plugin.dll" "$bin/halvo_engine.dll" "${helpers[@]}"; do
     [ -f "$file" ] || { echo "installer: $file is missing: build the i686 preset first" >&2; exit 1; }
   done
   IFS=. read -r major minor patch build <<<"$version"
   [ "$build" -gt 0 ] || { echo "installer: $version has no lower build number for the previous version" >&2; exit 1; }
   previous=$major.$minor.$patch.$((build - 1))
   mkdir -p "$folder/bin"
-  cp "$bin/halvo_plugin.dll" "$bin/halvo_engine.dll" "$bin/halvo_host.exe" "$bin/registry_save.exe" "$folder/bin/"
+  cp "$bin/halvo_plugin.dll" "$bin/halvo_engine.dll" "${helpers[@]}" "$folder/bin/"
   cp "$setup" "$folder/setup-current.exe"
   "$root/installer/make-installer.sh" "$previous" "$bin" "$folder/setup-previous.exe" >"$folder/previous.log" 2>&1 ||
     { echo "installer: cannot make the previous version's installer:"; cat "$folder/previous.log"; exit 1; }
