@@ -28,14 +28,21 @@ void HalvoPlugin::RemoveTask(const std::wstring& key) {
 
 void HalvoPlugin::DeliverTaskRecords(NPObject* callback) {
   if (callback == nullptr) return;
-  CriticalSectionLock guard(lock);
-  // The length is read again at every position: a page function that stores a
-  // task from inside the walk (same thread, re-entrant lock) extends it.
-  for (std::size_t i = 0; i < taskKeys.size(); ++i) {
-    auto found = taskParams.find(taskKeys[i]);
-    if (found == taskParams.end()) continue;
-    // Copied out: the page function may change the store under the walk.
-    std::string text = EscapeForScript(FormatTaskRecordText(found->second));
+  // The lock is held while a record is read, never while the page function
+  // runs: the page may take long, and the engine's event thread must not wait
+  // for it (nor the page's own calls into the engine for that thread). The
+  // length is read again at every position: a page function that stores a
+  // task from inside the walk extends it.
+  for (std::size_t i = 0;; ++i) {
+    std::string text;
+    {
+      CriticalSectionLock guard(lock);
+      if (i >= taskKeys.size()) break;
+      auto found = taskParams.find(taskKeys[i]);
+      if (found == taskParams.end()) continue;
+      // Copied out: the page function may change the store under the walk.
+      text = EscapeForScript(FormatTaskRecordText(found->second));
+    }
     CallPageCallback(npp, callback, text);
   }
 }

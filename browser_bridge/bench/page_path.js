@@ -1,0 +1,95 @@
+'use strict';
+// What a page pays for the plug-in, from one run in headless Chromium: a
+// script call, a call whose module calls a page function, and the bridge's
+// own floor (a synchronous request it answers at once, without the host),
+// each as median and 90th percentile, and the calls' ratios to the floor.
+// Figures only: nothing here passes or fails on speed.
+//   node bench/page_path.js [--rounds N]
+const path = require('node:path');
+
+const { launchBrowser } = require('../lib/browser');
+const paths = require('../lib/paths');
+const { startStack } = require('../lib/stack');
+const { percentile, progress, table } = require('./figures');
+
+const E2E = process.env.HALVO_E2E_DIR || path.join(paths.ROOT, 'build', 'x86_64', 'e2e');
+
+function option(name, fallback) {
+  const at = process.argv.indexOf(name);
+  return at > 0 ? Number(process.argv[at + 1]) : fallback;
+}
+
+// Runs in the page: the three kinds in turn, so that the machine's load falls on each alike.
+function measure(rounds) {
+  const halvo = document.getElementById('halvo');
+  const probe = document.getElementById('probe');
+  const times = { floor: [], call: [], callWithFunction: [] };
+  const floor = () => {
+    // A request the bridge answers at once: no such session (410), after reading its body as every call's.
+    const request = new XMLHttpRequest();
+    request.open('POST', '/halvo-bridge/close', false);
+    request.setRequestHeader('Content-Type', 'application/json');
+    request.send(JSON.stringify({ session: 'none' }));
+    if (request.status !== 410) throw new Error('the floor request answered ' + request.status);
+  };
+  const call = () => {
+    if (typeof halvo.GetDownloadingCount() !== 'number') throw new Error('no count');
+  };
+  let returned = 0;
+  const page = (value) => {
+    returned += value;
+    return value;
+  };
+  const callWithFunction = () => probe.Call(page, 1);
+  const kinds = { floor, call, callWithFunction };
+  for (let i = 0; i < 30; i++) for (const name of Object.keys(kinds)) kinds[name]();
+  for (let i = 0; i < rounds; i++) {
+    for (const name of Object.keys(kinds)) {
+      const start = performance.now();
+      kinds[name]();
+      times[name].push(performance.now() - start);
+    }
+  }
+  if (returned < rounds) throw new Error('the page function ran ' + returned + ' times');
+  return times;
+}
+
+async function main() {
+  const rounds = option('--rounds', 1000);
+  const engine = paths.engineDll();
+  progress(`starting Wine, the host${engine ? ', the engine' : ''} and the bridge`);
+  const stack = await startStack({
+    prefix: path.join(E2E, 'bench-prefix'),
+    modules: [paths.PLUGIN, paths.PROBE],
+    engine,
+    roots: [{ prefix: '/bench/', dir: path.join(__dirname, 'pages') }],
+  });
+  let browser;
+  try {
+    browser = await launchBrowser();
+    const tab = await browser.newPage();
+    await tab.goto(`${stack.url}/bench/calls.html`);
+    progress(`${rounds} rounds of each kind`);
+    const times = await tab.evaluate(measure, rounds);
+    const rows = Object.entries(times).map(([name, values]) => ({
+      name,
+      median: percentile(values, 50),
+      p90: percentile(values, 90),
+    }));
+    const floor = rows[0];
+    console.log(`\npage path, ${rounds} of each (ms)`);
+    table(['', 'median', 'p90', 'median/floor', 'p90/floor'], rows.map((row) => [
+      row.name, row.median.toFixed(3), row.p90.toFixed(3),
+      (row.median / floor.median).toFixed(2), (row.p90 / floor.p90).toFixed(2),
+    ]));
+    await tab.close();
+  } finally {
+    if (browser) await browser.close();
+    await stack.stop();
+  }
+}
+
+main().catch((error) => {
+  console.error(error);
+  process.exit(1);
+});
