@@ -2,9 +2,11 @@
 // What a page pays for the plug-in, from one run in headless Chromium: a
 // script call, a call whose module calls a page function, and the bridge's
 // own floor (a synchronous request it answers at once, without the host),
-// each as median and 90th percentile, and the calls' ratios to the floor.
+// each as median and 90th percentile, and the calls' ratios to the floor;
+// then event delivery: from the module's NPN_GetURL to the page's message
+// event, at a steady rate, with the messages that came out of order or never.
 // Figures only: nothing here passes or fails on speed.
-//   node bench/page_path.js [--rounds N]
+//   node bench/page_path.js [--rounds N] [--events-per-second R] [--event-seconds S]
 const path = require('node:path');
 
 const { launchBrowser } = require('../lib/browser');
@@ -17,6 +19,50 @@ const E2E = process.env.HALVO_E2E_DIR || path.join(paths.ROOT, 'build', 'x86_64'
 function option(name, fallback) {
   const at = process.argv.indexOf(name);
   return at > 0 ? Number(process.argv[at + 1]) : fallback;
+}
+
+// Runs in the page: every message of the series, as it arrives.
+function listen() {
+  window.series = [];
+  window.addEventListener('message', (event) => {
+    const match = /^halvo-series ([0-9]+) ([0-9.]+)$/.exec(String(event.data));
+    if (match) window.series.push([Number(match[1]), Number(match[2]), Date.now()]);
+  });
+}
+
+// The series as the page received it: delays (ms), and how many came out of order or never.
+function delivery(received, count) {
+  const seen = new Set();
+  let highest = -1;
+  let outOfOrder = 0;
+  const delays = [];
+  for (const [seq, sent, arrived] of received) {
+    if (seq < highest) outOfOrder++;
+    highest = Math.max(highest, seq);
+    seen.add(seq);
+    delays.push(arrived - sent);
+  }
+  return { delays, outOfOrder, lost: count - seen.size };
+}
+
+async function measureEvents(tab, perSecond, seconds) {
+  const count = Math.round(perSecond * seconds);
+  await tab.evaluate(listen);
+  progress(`${count} messages at ${perSecond} a second from the probe module's NPN_GetURL`);
+  await tab.evaluate(([n, rate]) => document.getElementById('probe').PostSeries(n, rate), [count, perSecond]);
+  const end = Date.now() + seconds * 1000 + 5000;
+  while (Date.now() < end) {
+    await new Promise((resolve) => setTimeout(resolve, Math.min(10000, Math.max(0, end - Date.now()))));
+    const got = await tab.evaluate(() => window.series.length);
+    progress(`${got} of ${count} arrived`);
+    if (got >= count) break;
+  }
+  const { delays, outOfOrder, lost } = delivery(await tab.evaluate(() => window.series), count);
+  console.log(`\nevent delivery, NPN_GetURL to the page's message event, ${count} at ${perSecond}/s (ms)`);
+  table(['', 'median', 'p99', 'max', 'out of order', 'lost'], [[
+    'message', percentile(delays, 50).toFixed(2), percentile(delays, 99).toFixed(2), Math.max(...delays).toFixed(2),
+    String(outOfOrder), String(lost),
+  ]]);
 }
 
 // Runs in the page: the three kinds in turn, so that the machine's load falls on each alike.
@@ -82,6 +128,7 @@ async function main() {
       row.name, row.median.toFixed(3), row.p90.toFixed(3),
       (row.median / floor.median).toFixed(2), (row.p90 / floor.p90).toFixed(2),
     ]));
+    await measureEvents(tab, option('--events-per-second', 200), option('--event-seconds', 60));
     await tab.close();
   } finally {
     if (browser) await browser.close();
