@@ -6,12 +6,15 @@
 // then event delivery: from the module's NPN_GetURL to the page's message
 // event, at a steady rate, with the messages that came out of order or never.
 // Figures only: nothing here passes or fails on speed.
-//   node bench/page_path.js [--rounds N] [--events-per-second R] [--event-seconds S]
+// With --tasks N (and the engine built), last: N tasks imported through the
+// page, then LoadWorkTask's time to the page function's last call.
+//   node bench/page_path.js [--rounds N] [--events-per-second R] [--event-seconds S] [--tasks N]
 const path = require('node:path');
 
 const { launchBrowser } = require('../lib/browser');
 const paths = require('../lib/paths');
 const { startStack } = require('../lib/stack');
+const wine = require('../lib/wine');
 const { percentile, progress, table } = require('./figures');
 
 const E2E = process.env.HALVO_E2E_DIR || path.join(paths.ROOT, 'build', 'x86_64', 'e2e');
@@ -63,6 +66,35 @@ async function measureEvents(tab, perSecond, seconds) {
     'message', percentile(delays, 50).toFixed(2), percentile(delays, 99).toFixed(2), Math.max(...delays).toFixed(2),
     String(outOfOrder), String(lost),
   ]]);
+}
+
+async function measureTaskList(tab, count, folder) {
+  progress(`importing ${count} tasks through the page`);
+  const imported = await tab.evaluate(([n, into]) => {
+    const halvo = document.getElementById('halvo');
+    let text = '';
+    for (let i = 0; i < n; i++) text += `http://127.0.0.1:9/files/t${i}.bin|${into}|t${i}.bin\n`;
+    const start = performance.now();
+    const status = halvo.ImportTask(text);
+    return { status, ms: performance.now() - start };
+  }, [count, folder]);
+  progress(`LoadWorkTask with ${count} tasks`);
+  const loaded = await tab.evaluate(() => {
+    const halvo = document.getElementById('halvo');
+    let calls = 0;
+    let last = 0;
+    const start = performance.now();
+    const status = halvo.LoadWorkTask(() => {
+      calls++;
+      last = performance.now();
+    });
+    return { status, calls, toLast: last - start, ms: performance.now() - start };
+  });
+  console.log(`\ntask lists through the page, ${count} tasks (ms)`);
+  table(['', 'status', 'page calls', 'to last call', 'whole call'], [
+    ['ImportTask', String(imported.status), '', '', imported.ms.toFixed(0)],
+    ['LoadWorkTask', String(loaded.status), String(loaded.calls), loaded.toLast.toFixed(0), loaded.ms.toFixed(0)],
+  ]);
 }
 
 // Runs in the page: the three kinds in turn, so that the machine's load falls on each alike.
@@ -129,6 +161,8 @@ async function main() {
       (row.median / floor.median).toFixed(2), (row.p90 / floor.p90).toFixed(2),
     ]));
     await measureEvents(tab, option('--events-per-second', 200), option('--event-seconds', 60));
+    const tasks = option('--tasks', 0);
+    if (tasks > 0 && engine) await measureTaskList(tab, tasks, wine.windowsPath(stack.engineHome));
     await tab.close();
   } finally {
     if (browser) await browser.close();
