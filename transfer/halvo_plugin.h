@@ -39,6 +39,7 @@ class HalvoPlugin : public PluginBase {
   // StoreTask answers whether the key was new to the store.
   bool StoreTask(const _TaskParam& record);
   void RemoveTask(const std::wstring& key);
+  void RemoveTasks(const std::vector<std::wstring>& keys);
   // Hands each stored task's text to the page function, in key order; the lock is not held while it runs.
   void DeliverTaskRecords(NPObject* callback);
 

@@ -1,5 +1,6 @@
 // The task store of an instance: records by key, keys in the order first stored.
 #include <algorithm>
+#include <set>
 
 #include "transfer/critical_section.h"
 #include "transfer/halvo_plugin.h"
@@ -24,6 +25,17 @@ void HalvoPlugin::RemoveTask(const std::wstring& key) {
   taskParams.erase(key);
   auto found = std::find(taskKeys.begin(), taskKeys.end(), key);
   if (found != taskKeys.end()) taskKeys.erase(found);
+}
+
+void HalvoPlugin::RemoveTasks(const std::vector<std::wstring>& keys) {
+  if (keys.empty()) return;
+  // One pass over the order, however many go: a list's worth of keys costs no more than the list.
+  std::set<std::wstring> going(keys.begin(), keys.end());
+  CriticalSectionLock guard(lock);
+  for (const auto& key : going) taskParams.erase(key);
+  taskKeys.erase(std::remove_if(taskKeys.begin(), taskKeys.end(),
+                                [&](const std::wstring& key) { return going.count(key) != 0; }),
+                 taskKeys.end());
 }
 
 void HalvoPlugin::DeliverTaskRecords(NPObject* callback) {
