@@ -281,13 +281,13 @@ class BridgeServer extends EventEmitter {
   // ---- element requests ------------------------------------------------------
 
   // A host request the page waits for, at most limits.hostCallMs; served nested
-  // while a call of the same page waits for one of its functions.
-  _host(session, command, ...fields) {
-    return this.host.requestWithin({ timeoutMs: this.limits.hostCallMs, owner: session.id }, command, ...fields);
+  // while a call waits for a page function.
+  _host(command, ...fields) {
+    return this.host.requestWithin(this.limits.hostCallMs, command, ...fields);
   }
 
-  _converse(session, command, ...fields) {
-    return this.host.converse({ timeoutMs: this.limits.hostCallMs, owner: session.id }, command, ...fields);
+  _converse(command, ...fields) {
+    return this.host.converse({ timeoutMs: this.limits.hostCallMs }, command, ...fields);
   }
 
   _element(session, body) {
@@ -308,7 +308,7 @@ class BridgeServer extends EventEmitter {
     const hostElement = this.sessions.addElement(session, pageElement);
     let answer;
     try {
-      answer = await this._host(session, 'new', String(hostElement), protocol.text(session.page), protocol.text(type),
+      answer = await this._host('new', String(hostElement), protocol.text(session.page), protocol.text(type),
         clamp(body.x, -32767, 32767), clamp(body.y, -32767, 32767),
         clamp(body.width, 0, 65535), clamp(body.height, 0, 65535), ...pairs);
     } catch (error) {
@@ -329,7 +329,7 @@ class BridgeServer extends EventEmitter {
   }
 
   async _has(session, body) {
-    const answer = await this._host(session, 'has', String(this._element(session, body)), protocol.text(body.name));
+    const answer = await this._host('has', String(this._element(session, body)), protocol.text(body.name));
     const { released } = this._reports(session, answer.reports);
     if (answer.status !== 'ok') return { method: false, property: false, released };
     return { method: answer.fields[0] === 'true', property: answer.fields[1] === 'true', released };
@@ -337,7 +337,7 @@ class BridgeServer extends EventEmitter {
 
   async _get(session, body) {
     const hostElement = this._element(session, body);
-    return this._steps(session, this._converse(session, 'get', String(hostElement), protocol.text(body.name)));
+    return this._steps(session, this._converse('get', String(hostElement), protocol.text(body.name)));
   }
 
   // What a name of the scriptable object is, and a property's value with it: one request of the page.
@@ -345,14 +345,14 @@ class BridgeServer extends EventEmitter {
     const found = await this._has(session, body);
     if (found.method || !found.property) return { ...found, ok: true, value: 'void' };
     const hostElement = this._element(session, body);
-    const got = this._converse(session, 'get', String(hostElement), protocol.text(body.name));
+    const got = this._converse('get', String(hostElement), protocol.text(body.name));
     return { method: false, property: true, ...(await this._steps(session, got, found.released)) };
   }
 
   async _call(session, body) {
     const hostElement = this._element(session, body);
     const fields = (body.args || []).map((field) => this._toHost(session, field));
-    return this._steps(session, this._converse(session, 'call', String(hostElement), protocol.text(body.name), ...fields));
+    return this._steps(session, this._converse('call', String(hostElement), protocol.text(body.name), ...fields));
   }
 
   // A request's steps until one for the page: a function of its own to run

@@ -223,11 +223,13 @@ class HostProcess extends EventEmitter {
   // {kind: 'callback', callback: {seq, fn, args}, reports} while the host waits
   // for the function's result (reply(field) or fail()), and at last
   // {kind: 'answer', answer: {seq, status, fields}, reports}. While the host
-  // waits, only requests of the same owner (or of none) go to the host: they
-  // are served nested, as calls a page function makes. timeoutMs bounds each
-  // wait for the host, not the page's.
-  converse({ timeoutMs = 0, owner = null, nests = true } = {}, command, ...fields) {
-    const entry = this._entry(timeoutMs, command, fields, owner, nests);
+  // waits, other requests go to the host and are served nested, as the calls a
+  // page function makes (and, as in a browser, those of other pages and
+  // frames, which must not wait for a page that may be waiting for them);
+  // nests: false keeps a request until the host's stack is empty. timeoutMs
+  // bounds each wait for the host, not the page's.
+  converse({ timeoutMs = 0, nests = true } = {}, command, ...fields) {
+    const entry = this._entry(timeoutMs, command, fields, nests);
     const conversation = new Conversation(this, entry);
     if (this.exited) {
       entry.fail(new HostEnded('the plug-in host has ended'));
@@ -239,9 +241,9 @@ class HostProcess extends EventEmitter {
     return conversation;
   }
 
-  _entry(timeoutMs, command, fields, owner = null, nests = true) {
+  _entry(timeoutMs, command, fields, nests = true) {
     const seq = ++this._seq;
-    const entry = new HostRequest(seq, command, [command, String(seq), ...fields].join(' '), timeoutMs, owner, nests);
+    const entry = new HostRequest(seq, command, [command, String(seq), ...fields].join(' '), timeoutMs, nests);
     entry.onTimeout = () => this._giveUp(entry);
     return entry;
   }
@@ -255,15 +257,14 @@ class HostProcess extends EventEmitter {
   }
 
   // A request may go when the host serves none, or when the one it serves
-  // waits for a page function: then the function's answer, or a request of
-  // that page (or of none) served nested.
+  // waits for a page function: then the function's answer, or a request
+  // served nested.
   _next() {
     const top = this._stack[this._stack.length - 1];
     if (top !== undefined && !top.waiting) return;
     const index = this._queue.findIndex((entry) => {
       if (entry.resumes) return entry.resumes === top;
-      if (top === undefined) return true;
-      return entry.nests && (entry.owner === null || entry.owner === top.owner);
+      return top === undefined || entry.nests;
     });
     if (index < 0) {
       // An answer for a request that is no longer waiting can never go.
@@ -309,8 +310,8 @@ class HostProcess extends EventEmitter {
 // One request on its way through the host: its steps (page functions, then
 // the answer) wait in order for the conversation that reads them.
 class HostRequest {
-  constructor(seq, command, line, timeoutMs, owner, nests) {
-    Object.assign(this, { seq, command, line, timeoutMs, owner, nests });
+  constructor(seq, command, line, timeoutMs, nests) {
+    Object.assign(this, { seq, command, line, timeoutMs, nests });
     this.reports = [];
     this.abandoned = false;
     this.waiting = false; // the host waits for a page function's result

@@ -173,6 +173,20 @@ describe('pages run the functions during the call', () => {
     await tab.close();
   });
 
+  test('a page function may call into another frame\'s element: served nested too, not held behind the call', async () => {
+    const tab = await openPage(browser, `${stack.url}/tests/frames.html`);
+    await tab.waitForFunction(() => {
+      const inner = document.getElementById('inner').contentWindow;
+      return inner.__halvoBridge && inner.document.readyState === 'complete';
+    });
+    const answer = await tab.evaluate(() => {
+      const inner = document.getElementById('inner').contentDocument.getElementById('probe');
+      return document.getElementById('probe').CallReturn(() => inner.Echo('from the frame'));
+    });
+    assert.equal(answer, 'from the frame');
+    await tab.close();
+  });
+
   test('an element removed inside a page function keeps its instance until the call returns; nothing is left', async () => {
     await settledLedger(); // the earlier tests' pages are gone
     const tab = await page();
