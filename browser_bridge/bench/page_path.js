@@ -160,7 +160,8 @@ async function main() {
       row.name, row.median.toFixed(3), row.p90.toFixed(3),
       (row.median / floor.median).toFixed(2), (row.p90 / floor.p90).toFixed(2),
     ]));
-    await measureEvents(tab, option('--events-per-second', 200), option('--event-seconds', 60));
+    const eventSeconds = option('--event-seconds', 60);
+    if (eventSeconds > 0) await measureEvents(tab, option('--events-per-second', 200), eventSeconds);
     const tasks = option('--tasks', 0);
     if (tasks > 0 && engine) await measureTaskList(tab, tasks, wine.windowsPath(stack.engineHome));
     await tab.close();
