@@ -49,6 +49,12 @@ class Element {
   // module released too often is never mistaken); the host holds one reference.
   uint64_t windowObject = 0;
   bool windowed = true;
+  // Requests into the instance on the plug-in thread's stack now (a page
+  // function may be waited for inside one); NPP_Destroy waits for them.
+  int callsOnStack = 0;
+  bool destroyWhenIdle = false;
+  // Asked to go: no request reaches it any more.
+  bool leaving = false;
 
  private:
   uint64_t id_;

@@ -1,6 +1,7 @@
 #include "headless_host/host.h"
 
 #include <atomic>
+#include <cstring>
 #include <deque>
 
 #include "headless_host/host_functions.h"
@@ -43,6 +44,32 @@ bool ParseSize(const std::string& field, uint32_t* size) {
   if (!protocol::ParseNumber(field, &value) || value > 0xFFFF) return false;
   *size = static_cast<uint32_t>(value);
   return true;
+}
+
+// A request into an instance, on the stack while it runs: NPP_Destroy of that
+// instance waits until none is; page functions it calls belong to it.
+class OnStack {
+ public:
+  OnStack(Element* element, Element*& current) : element_(element), current_(current), saved_(current) {
+    current_ = element;
+    ++element->callsOnStack;
+  }
+  ~OnStack() {
+    --element_->callsOnStack;
+    current_ = saved_;
+  }
+  OnStack(const OnStack&) = delete;
+  OnStack& operator=(const OnStack&) = delete;
+
+ private:
+  Element* element_;
+  Element*& current_;
+  Element* saved_;
+};
+
+bool SameNumber(const std::string& a, const std::string& b) {
+  uint64_t x = 0, y = 0;
+  return protocol::ParseNumber(a, &x) && protocol::ParseNumber(b, &y) && x == y;
 }
 
 bool ParsePosition(const std::string& field, int32_t* position) {
@@ -156,9 +183,51 @@ bool HeadlessHost::PageFunctionCalled(PageObject* object, const NPVariant* args,
                                       NPVariant* result) {
   std::string line = "callback " + currentCall_ + " fn:" + std::to_string(object->pageId);
   for (uint32_t i = 0; i < argCount; ++i) line += " " + protocol::FormatValue(FromVariant(args[i]));
-  WriteLine(line);
-  // The page runs the function later (see PROTOCOL.md): the answer is fixed.
   if (result != nullptr) VOID_TO_NPVARIANT(*result);
+  WriteLine(line);
+  // Outside any request no page waits for the plug-in: the page runs the function later (PROTOCOL.md).
+  if (currentCall_ == "0") return true;
+  // The page runs it now and answers with "return" or "throw"; what the page
+  // asks meanwhile (a nested call) is served here, on this stack, as a browser does.
+  PageWait wait;
+  wait.seq = currentCall_;
+  Element* element = currentElement_;
+  bool exceptionSet = exceptionSet_;
+  std::string exception = exception_;
+  pageWaits_.push_back(&wait);
+  HANDLE ready = input_.Ready();
+  while (!wait.answered) {
+    std::string next;
+    if (input_.Pop(&next)) {
+      Handle(next);
+      continue;
+    }
+    if (input_.Ended()) break;
+    // The thread's messages go on meanwhile, as in a browser's nested wait;
+    // what they cause happens outside any request.
+    currentCall_ = "0";
+    currentElement_ = nullptr;
+    PumpMessages();
+    currentCall_ = wait.seq;
+    currentElement_ = element;
+    MsgWaitForMultipleObjectsEx(1, &ready, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+  }
+  pageWaits_.pop_back();
+  currentCall_ = wait.seq;
+  currentElement_ = element;
+  exceptionSet_ = exceptionSet;
+  exception_ = exception;
+  if (!wait.answered) {
+    Note("the input ended while a page function ran: NPN_InvokeDefault answers false");
+    return false;
+  }
+  // A function that threw (or a page that did not answer in time) is a failed call.
+  if (!wait.returned) return false;
+  if (result == nullptr) return true;
+  if (!ToResult(wait.value, element != nullptr ? element->Npp() : nullptr, result)) {
+    VOID_TO_NPVARIANT(*result);
+    return false;
+  }
   return true;
 }
 
@@ -185,18 +254,8 @@ bool HeadlessHost::ToVariant(const protocol::Value& value, NPP owner, NPVariant*
       return true;
     case Kind::Function:
     case Kind::Object: {
-      PageObject* page = nullptr;
-      auto found = pageObjects_.find(value.id);
-      if (found != pageObjects_.end() && objects_.Live(found->second)) {
-        page = found->second;
-        objects_.Retain(page);
-      } else {
-        page = static_cast<PageObject*>(objects_.Create(owner, PageObjectClass()));
-        if (page == nullptr) return false;
-        page->pageId = value.id;
-        page->callable = value.kind == Kind::Function;
-        pageObjects_[value.id] = page;
-      }
+      PageObject* page = PageObjectFor(value, owner);
+      if (page == nullptr) return false;
       held.push_back(page);
       OBJECT_TO_NPVARIANT(page, *variant);
       return true;
@@ -211,6 +270,54 @@ bool HeadlessHost::ToVariant(const protocol::Value& value, NPP owner, NPVariant*
     }
   }
   return false;
+}
+
+PageObject* HeadlessHost::PageObjectFor(const protocol::Value& value, NPP owner) {
+  auto found = pageObjects_.find(value.id);
+  if (found != pageObjects_.end() && objects_.Live(found->second)) {
+    objects_.Retain(found->second);
+    return found->second;
+  }
+  auto* page = static_cast<PageObject*>(objects_.Create(owner, PageObjectClass()));
+  if (page == nullptr) return nullptr;
+  page->pageId = value.id;
+  page->callable = value.kind == protocol::Value::Kind::Function;
+  pageObjects_[value.id] = page;
+  return page;
+}
+
+bool HeadlessHost::ToResult(const protocol::Value& value, NPP owner, NPVariant* result) {
+  using Kind = protocol::Value::Kind;
+  switch (value.kind) {
+    case Kind::String: {
+      if (value.text.size() >= 0xFFFFFFFFu) return false;
+      auto size = static_cast<uint32_t>(value.text.size());
+      auto* copy = static_cast<char*>(memory_.Allocate(size + 1));
+      if (copy == nullptr) return false;
+      if (size > 0) std::memcpy(copy, value.text.data(), size);
+      copy[size] = '\0';
+      STRINGN_TO_NPVARIANT(copy, size, *result);
+      return true;
+    }
+    case Kind::Function:
+    case Kind::Object: {
+      PageObject* page = PageObjectFor(value, owner);
+      if (page == nullptr) return false;
+      OBJECT_TO_NPVARIANT(page, *result);
+      return true;
+    }
+    case Kind::PluginObject: {
+      NPObject* object = objects_.Find(value.id);
+      if (object == nullptr || !objects_.Retain(object)) return false;
+      OBJECT_TO_NPVARIANT(object, *result);
+      return true;
+    }
+    default: {
+      std::vector<std::string> texts;
+      std::vector<NPObject*> held;
+      return ToVariant(value, owner, result, texts, held);
+    }
+  }
 }
 
 protocol::Value HeadlessHost::FromVariant(const NPVariant& variant) {
@@ -279,7 +386,7 @@ Element* HeadlessHost::FindElement(const std::string& field, const std::string& 
     return nullptr;
   }
   auto found = elements_.find(id);
-  if (found == elements_.end()) {
+  if (found == elements_.end() || found->second->leaving) {
     WriteLine("error " + seq + " " + protocol::Text("no such element"));
     return nullptr;
   }
@@ -295,7 +402,11 @@ bool HeadlessHost::Handle(const std::string& line) {
   }
   const std::string& command = fields[0];
   const std::string& seq = fields[1];
+  // Handle runs nested while a page function runs: the outer request is restored after.
+  std::string outerCall = currentCall_;
+  Element* outerElement = currentElement_;
   currentCall_ = seq;
+  currentElement_ = nullptr;
   bool goOn = true;
   try {
     if (command == "new") {
@@ -310,6 +421,10 @@ bool HeadlessHost::Handle(const std::string& line) {
       DestroyElement(seq, fields);
     } else if (command == "ledger") {
       WriteLine("ok " + seq + " " + LedgerFields());
+    } else if (command == "return" || command == "throw") {
+      PageAnswered(command, seq, fields);
+    } else if (command == "quit" && !pageWaits_.empty()) {
+      WriteLine("error " + seq + " " + protocol::Text("a call waits for a page function; quit after it"));
     } else if (command == "quit") {
       ShutDown();
       WriteLine("ok " + seq + " " + LedgerFields());
@@ -321,7 +436,9 @@ bool HeadlessHost::Handle(const std::string& line) {
     Fault("a C++ exception left the module during \"" + command + "\"");
     WriteLine("error " + seq + " " + protocol::Text("the module threw"));
   }
-  currentCall_ = "0";
+  currentCall_ = outerCall;
+  currentElement_ = outerElement;
+  if (goOn) DestroyIdleLeavers();
   return goOn;
 }
 
@@ -403,10 +520,12 @@ void HeadlessHost::Has(const std::string& seq, const std::vector<std::string>& f
   NPObject* object = element->scriptable;
   bool method = false, property = false;
   if (object != nullptr && objects_.Live(object) && object->_class != nullptr) {
+    OnStack onStack(element, currentElement_);
     NPIdentifier id = identifiers_.String(name);
     if (object->_class->hasMethod != nullptr) method = object->_class->hasMethod(object, id);
     if (object->_class->hasProperty != nullptr) property = object->_class->hasProperty(object, id);
   }
+  DestroyIdleLeavers();
   WriteLine("ok " + seq + (method ? " true" : " false") + (property ? " true" : " false"));
 }
 
@@ -422,16 +541,20 @@ void HeadlessHost::GetProperty(const std::string& seq, const std::vector<std::st
   NPVariant result;
   VOID_TO_NPVARIANT(result);
   exceptionSet_ = false;
-  bool got = object != nullptr && objects_.Live(object) && object->_class != nullptr &&
-             object->_class->getProperty != nullptr &&
-             object->_class->getProperty(object, identifiers_.String(name), &result);
-  if (got && !exceptionSet_) {
-    WriteLine("ok " + seq + " " + protocol::FormatValue(FromVariant(result)));
-    ReleaseResult(&result);
-  } else {
+  std::string answer;
+  {
+    OnStack onStack(element, currentElement_);
+    bool got = object != nullptr && objects_.Live(object) && object->_class != nullptr &&
+               object->_class->getProperty != nullptr &&
+               object->_class->getProperty(object, identifiers_.String(name), &result);
+    if (got && !exceptionSet_)
+      answer = "ok " + seq + " " + protocol::FormatValue(FromVariant(result));
+    else
+      answer = "failed " + seq + " " + protocol::Text(exceptionSet_ ? exception_ : std::string());
     if (got) ReleaseResult(&result);
-    WriteLine("failed " + seq + " " + protocol::Text(exceptionSet_ ? exception_ : std::string()));
   }
+  DestroyIdleLeavers();
+  WriteLine(answer);
 }
 
 void HeadlessHost::Call(const std::string& seq, const std::vector<std::string>& fields) {
@@ -466,18 +589,24 @@ void HeadlessHost::Call(const std::string& seq, const std::vector<std::string>& 
   exception_.clear();
   NPVariant result;
   VOID_TO_NPVARIANT(result);
-  bool done = object->_class != nullptr && object->_class->invoke != nullptr &&
-              object->_class->invoke(object, identifiers_.String(name), args.data(),
-                                     static_cast<uint32_t>(args.size()), &result);
-  // The arguments' page objects were the host's for the call only.
-  for (NPObject* held_object : held)
-    if (objects_.Live(held_object)) objects_.ReleaseObject(held_object);
-  if (done && !exceptionSet_) {
-    WriteLine("ok " + seq + " " + protocol::FormatValue(FromVariant(result)));
-  } else {
-    WriteLine("failed " + seq + " " + protocol::Text(exception_));
+  std::string answer;
+  {
+    OnStack onStack(element, currentElement_);
+    bool done = object->_class != nullptr && object->_class->invoke != nullptr &&
+                object->_class->invoke(object, identifiers_.String(name), args.data(),
+                                       static_cast<uint32_t>(args.size()), &result);
+    // The arguments' page objects were the host's for the call only.
+    for (NPObject* held_object : held)
+      if (objects_.Live(held_object)) objects_.ReleaseObject(held_object);
+    if (done && !exceptionSet_)
+      answer = "ok " + seq + " " + protocol::FormatValue(FromVariant(result));
+    else
+      answer = "failed " + seq + " " + protocol::Text(exception_);
+    if (done) ReleaseResult(&result);
   }
-  if (done) ReleaseResult(&result);
+  // An instance the page removed during the call goes before the call's answer.
+  DestroyIdleLeavers();
+  WriteLine(answer);
 }
 
 void HeadlessHost::DestroyElement(const std::string& seq, const std::vector<std::string>& fields) {
@@ -487,14 +616,69 @@ void HeadlessHost::DestroyElement(const std::string& seq, const std::vector<std:
   }
   Element* element = FindElement(fields[2], seq);
   if (element == nullptr) return;
+  if (element->callsOnStack > 0) {
+    // As browsers do, NPP_Destroy waits for the calls into the instance on the stack to return.
+    element->leaving = true;
+    element->destroyWhenIdle = true;
+    WriteLine("ok " + seq + " delayed");
+    return;
+  }
   std::size_t forced = 0;
   NPError result = Destroy(element, &forced);
   WriteLine("ok " + seq + " " + std::to_string(result) + " " + std::to_string(forced));
 }
 
+void HeadlessHost::DestroyIdleLeavers() {
+  for (;;) {
+    Element* idle = nullptr;
+    for (auto& entry : elements_) {
+      if (entry.second->destroyWhenIdle && entry.second->callsOnStack == 0) {
+        idle = entry.second.get();
+        break;
+      }
+    }
+    if (idle == nullptr) return;
+    idle->destroyWhenIdle = false;
+    uint64_t id = idle->Id();
+    std::size_t forced = 0;
+    NPError result = Destroy(idle, &forced);
+    WriteLine("destroyed " + std::to_string(id) + " " + std::to_string(result) + " " + std::to_string(forced));
+  }
+}
+
+void HeadlessHost::PageAnswered(const std::string& command, const std::string& seq,
+                                const std::vector<std::string>& fields) {
+  // return <seq> <call> <value> | throw <seq> <call>
+  bool returned = command == "return";
+  protocol::Value value;
+  if (fields.size() != (returned ? 4u : 3u) || (returned && !protocol::ParseValue(fields[3], &value))) {
+    WriteLine("error " + seq + " " + protocol::Text("return <seq> <call> <value> | throw <seq> <call>"));
+    return;
+  }
+  // Only the innermost page function waits: nested calls answer in the order they were made.
+  PageWait* wait = pageWaits_.empty() ? nullptr : pageWaits_.back();
+  if (wait == nullptr || wait->answered || !SameNumber(wait->seq, fields[2])) {
+    WriteLine("error " + seq + " " + protocol::Text("no page function of request " + fields[2] + " waits"));
+    return;
+  }
+  if (value.kind == protocol::Value::Kind::PluginObject && objects_.Find(value.id) == nullptr) {
+    WriteLine("error " + seq + " " + protocol::Text("bad value"));
+    return;
+  }
+  wait->answered = true;
+  wait->returned = returned;
+  wait->value = value;
+  WriteLine("ok " + seq);
+}
+
 NPError HeadlessHost::Destroy(Element* element, std::size_t* forced) {
+  element->leaving = true;
   NPSavedData* saved = nullptr;
+  // Page functions NPP_Destroy calls belong to this instance.
+  Element* outer = currentElement_;
+  currentElement_ = element;
   NPError result = element->Destroy(&saved);
+  currentElement_ = outer;
   if (saved != nullptr) {
     // Kept by browsers for a later instance of the same page; nothing here reloads, so it goes.
     if (saved->buf != nullptr && !memory_.Free(saved->buf)) Fault("saved data not in host memory");

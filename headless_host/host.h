@@ -61,6 +61,9 @@ class HeadlessHost : public PageObjectListener {
   void GetProperty(const std::string& seq, const std::vector<std::string>& fields);
   void Call(const std::string& seq, const std::vector<std::string>& fields);
   void DestroyElement(const std::string& seq, const std::vector<std::string>& fields);
+  void PageAnswered(const std::string& command, const std::string& seq, const std::vector<std::string>& fields);
+  // Instances asked to go while a call into them was on the stack go now that none is.
+  void DestroyIdleLeavers();
   std::string LedgerFields() const;
 
   Element* FindElement(const std::string& field, const std::string& seq);
@@ -72,6 +75,9 @@ class HeadlessHost : public PageObjectListener {
   // Script values in and out of the protocol.
   bool ToVariant(const protocol::Value& value, NPP owner, NPVariant* variant, std::vector<std::string>& texts,
                  std::vector<NPObject*>& held);
+  // A page function's result as the module's own: strings in host memory, objects with a reference.
+  bool ToResult(const protocol::Value& value, NPP owner, NPVariant* result);
+  PageObject* PageObjectFor(const protocol::Value& value, NPP owner);
   protocol::Value FromVariant(const NPVariant& variant);
   // Drops what the host owned in a result the module gave it, as NPN_ReleaseVariantValue does.
   void ReleaseResult(NPVariant* variant);
@@ -92,6 +98,15 @@ class HeadlessHost : public PageObjectListener {
   HWND pageWindow_ = nullptr;
   HWND messageWindow_ = nullptr;
   std::string currentCall_ = "0";  // the sequence number of the request being served
+  Element* currentElement_ = nullptr;  // the instance that request calls into, if any
+  // A page function the module called during a request, waiting for the page's answer.
+  struct PageWait {
+    std::string seq;
+    bool answered = false;
+    bool returned = false;
+    protocol::Value value;
+  };
+  std::vector<PageWait*> pageWaits_;  // innermost last
   bool exceptionSet_ = false;
   std::string exception_;
   bool shutDown_ = false;

@@ -160,10 +160,10 @@ bool HalvoScriptObject::LoadWorkTask(Args args, uint32_t argCount, NPVariant* re
     if (plugin != owner) return Done(result);
   } catch (...) {
     // No half-loaded list stays behind a failed engine call.
-    for (const auto& key : added) owner->RemoveTask(key);
+    owner->RemoveTasks(added);
     throw;
   }
-  for (const auto& key : added) owner->RemoveTask(key);
+  owner->RemoveTasks(added);
   return Done(result);
 }
 

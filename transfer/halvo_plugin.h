@@ -39,7 +39,8 @@ class HalvoPlugin : public PluginBase {
   // StoreTask answers whether the key was new to the store.
   bool StoreTask(const _TaskParam& record);
   void RemoveTask(const std::wstring& key);
-  // Hands each stored task's text to the page function, in key order, holding the lock.
+  void RemoveTasks(const std::vector<std::wstring>& keys);
+  // Hands each stored task's text to the page function, in key order; the lock is not held while it runs.
   void DeliverTaskRecords(NPObject* callback);
 
   // Posts an engine event's text into the page from any thread, in event order.

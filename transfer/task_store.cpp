@@ -1,5 +1,6 @@
 // The task store of an instance: records by key, keys in the order first stored.
 #include <algorithm>
+#include <set>
 
 #include "transfer/critical_section.h"
 #include "transfer/halvo_plugin.h"
@@ -26,16 +27,34 @@ void HalvoPlugin::RemoveTask(const std::wstring& key) {
   if (found != taskKeys.end()) taskKeys.erase(found);
 }
 
+void HalvoPlugin::RemoveTasks(const std::vector<std::wstring>& keys) {
+  if (keys.empty()) return;
+  // One pass over the order, however many go: a list's worth of keys costs no more than the list.
+  std::set<std::wstring> going(keys.begin(), keys.end());
+  CriticalSectionLock guard(lock);
+  for (const auto& key : going) taskParams.erase(key);
+  taskKeys.erase(std::remove_if(taskKeys.begin(), taskKeys.end(),
+                                [&](const std::wstring& key) { return going.count(key) != 0; }),
+                 taskKeys.end());
+}
+
 void HalvoPlugin::DeliverTaskRecords(NPObject* callback) {
   if (callback == nullptr) return;
-  CriticalSectionLock guard(lock);
-  // The length is read again at every position: a page function that stores a
-  // task from inside the walk (same thread, re-entrant lock) extends it.
-  for (std::size_t i = 0; i < taskKeys.size(); ++i) {
-    auto found = taskParams.find(taskKeys[i]);
-    if (found == taskParams.end()) continue;
-    // Copied out: the page function may change the store under the walk.
-    std::string text = EscapeForScript(FormatTaskRecordText(found->second));
+  // The lock is held while a record is read, never while the page function
+  // runs: the page may take long, and the engine's event thread must not wait
+  // for it (nor the page's own calls into the engine for that thread). The
+  // length is read again at every position: a page function that stores a
+  // task from inside the walk extends it.
+  for (std::size_t i = 0;; ++i) {
+    std::string text;
+    {
+      CriticalSectionLock guard(lock);
+      if (i >= taskKeys.size()) break;
+      auto found = taskParams.find(taskKeys[i]);
+      if (found == taskParams.end()) continue;
+      // Copied out: the page function may change the store under the walk.
+      text = EscapeForScript(FormatTaskRecordText(found->second));
+    }
     CallPageCallback(npp, callback, text);
   }
 }

@@ -1,11 +1,12 @@
 'use strict';
 // The bridge between pages in a real browser and the headless host: serves
 // pages (each HTML page gets the page-side shim), and turns the shim's
-// synchronous requests into host requests. A call's answer carries the page
-// callbacks the module made during it, in order, so the shim can run them
-// before the call returns to page script. What happens outside a call
-// (javascript: URLs from the module, later callbacks) reaches the page over
-// its event stream. Its doors: every request must name the bridge as its
+// synchronous requests into host requests. When the module calls one of the
+// page's functions during a call, the host waits: the page's pending request
+// is answered with the function to run, and the page sends its result in a
+// new request, which the host hands to the module; calls the function makes
+// meanwhile are served nested. What happens outside a call (javascript: URLs
+// from the module, later callbacks) reaches the page over its event stream. Its doors: every request must name the bridge as its
 // Host, and every POST must come from the bridge's own origin; a page's
 // address is taken from the requests its browser made, never from what its
 // script says.
@@ -38,6 +39,7 @@ const TYPES = {
 // stream keeps its session, and how much may wait for one page.
 const LIMITS = {
   hostCallMs: 30000,
+  pageFunctionMs: 30000,
   idleSessionMs: 60000,
   maxQueuedEvents: 1000,
   maxBufferedBytes: 4 * 1024 * 1024,
@@ -209,8 +211,12 @@ class BridgeServer extends EventEmitter {
         return this._reply(response, await this._has(session, body));
       case 'get':
         return this._reply(response, await this._get(session, body));
+      case 'lookup':
+        return this._reply(response, await this._lookup(session, body));
       case 'call':
         return this._reply(response, await this._call(session, body));
+      case 'return':
+        return this._reply(response, await this._return(session, body));
       case 'destroy':
         return this._reply(response, await this._destroy(session, body));
       default: // close
@@ -268,14 +274,21 @@ class BridgeServer extends EventEmitter {
     const elements = [...session.elements.keys()];
     if (session.dropped > 0) this.log(`bridge: ${session.dropped} events for ${session.page} were dropped (queue full)`);
     this.sessions.close(session);
+    // Calls waiting for this page's functions go on without them.
+    for (const id of [...session.waiting.keys()]) this._giveUpFunction(session, id, 'the page went');
     for (const element of elements) await this._destroyElement(session, element).catch(() => {});
   }
 
   // ---- element requests ------------------------------------------------------
 
-  // A host request the page waits for, at most limits.hostCallMs.
+  // A host request the page waits for, at most limits.hostCallMs; served nested
+  // while a call waits for a page function.
   _host(command, ...fields) {
     return this.host.requestWithin(this.limits.hostCallMs, command, ...fields);
+  }
+
+  _converse(command, ...fields) {
+    return this.host.converse({ timeoutMs: this.limits.hostCallMs }, command, ...fields);
   }
 
   _element(session, body) {
@@ -318,43 +331,133 @@ class BridgeServer extends EventEmitter {
 
   async _has(session, body) {
     const answer = await this._host('has', String(this._element(session, body)), protocol.text(body.name));
-    this._reports(session, answer);
-    if (answer.status !== 'ok') return { method: false, property: false };
-    return { method: answer.fields[0] === 'true', property: answer.fields[1] === 'true' };
+    const { released } = this._reports(session, answer.reports);
+    if (answer.status !== 'ok') return { method: false, property: false, released };
+    return { method: answer.fields[0] === 'true', property: answer.fields[1] === 'true', released };
   }
 
   async _get(session, body) {
-    const answer = await this._host('get', String(this._element(session, body)), protocol.text(body.name));
-    return this._answer(session, answer);
+    const hostElement = this._element(session, body);
+    return this._steps(session, this._converse('get', String(hostElement), protocol.text(body.name)));
+  }
+
+  // What a name of the scriptable object is, and a property's value with it: one request of the page.
+  async _lookup(session, body) {
+    const found = await this._has(session, body);
+    if (found.method || !found.property) return { ...found, ok: true, value: 'void' };
+    const hostElement = this._element(session, body);
+    const got = this._converse('get', String(hostElement), protocol.text(body.name));
+    return { method: false, property: true, ...(await this._steps(session, got, found.released)) };
   }
 
   async _call(session, body) {
     const hostElement = this._element(session, body);
     const fields = (body.args || []).map((field) => this._toHost(session, field));
-    const answer = await this._host('call', String(hostElement), protocol.text(body.name), ...fields);
-    return this._answer(session, answer);
+    return this._steps(session, this._converse('call', String(hostElement), protocol.text(body.name), ...fields));
   }
 
-  // A call's or a property's answer, with the callbacks made and page objects released during it, in order.
-  _answer(session, answer) {
-    const { callbacks, released } = this._reports(session, answer);
-    if (answer.status === 'ok') return { ok: true, value: this._toPage(session, answer.fields[0]), callbacks, released };
-    return { ok: false, message: errorText(answer), callbacks, released };
+  // A request's steps until one for the page: a function of its own to run
+  // now ({callback, call}: the page answers with "return" and that call id),
+  // or the answer. Page objects released meanwhile come with it, in order.
+  async _steps(session, conversation, released = []) {
+    try {
+      return await this._nextForPage(session, conversation, released);
+    } catch (error) {
+      // The host must not wait for a page that will never answer: the call goes on without it.
+      if (!(error instanceof HostTimeout) && !(error instanceof HostEnded)) {
+        conversation.fail();
+        this._drain(session, conversation).catch(() => {});
+      }
+      throw error;
+    }
   }
 
-  // What a request caused for page objects: callbacks for this page (others' go to their streams) and releases.
-  _reports(session, answer) {
-    const callbacks = [];
+  async _nextForPage(session, conversation, released) {
+    for (;;) {
+      const step = await conversation.next();
+      // Values first: an object released with the answer is still the one the answer names.
+      if (step.kind === 'answer') {
+        const answer = this._answer(session, step.answer, released);
+        released.push(...this._reports(session, step.reports).released);
+        return answer;
+      }
+      const page = this.sessions.pageObject(step.callback.fn.value);
+      const args = page ? step.callback.args.map((field) => this._toPage(page.session, field)) : [];
+      released.push(...this._reports(session, step.reports).released);
+      if (!page || page.session !== session) {
+        // Another page's function runs in that page later, over its stream; the call goes on without it.
+        if (page) page.session.send({ type: 'callback', fn: page.id, args });
+        conversation.reply('void');
+        continue;
+      }
+      if (session.closed) {
+        conversation.fail();
+        continue;
+      }
+      const call = session.nextCall++;
+      const timer = setTimeout(() => this._giveUpFunction(session, call, `the page function did not return in ${this.limits.pageFunctionMs / 1000} s`),
+        this.limits.pageFunctionMs);
+      timer.unref();
+      session.waiting.set(call, { conversation, timer });
+      return { ok: true, callback: { fn: page.id, args }, call, released };
+    }
+  }
+
+  // The page's function returned (value) or threw (error): the call goes on to its next step.
+  async _return(session, body) {
+    const waiting = session.waiting.get(body.call);
+    if (!waiting) {
+      throw new RequestError(410, session.expired.get(body.call) || 'no call waits for that page function');
+    }
+    session.waiting.delete(body.call);
+    clearTimeout(waiting.timer);
+    let field = null;
+    if (body.error === undefined && body.value !== undefined) {
+      try {
+        field = this._toHost(session, body.value);
+      } catch {
+        field = null; // a value the protocol cannot carry: the function failed
+      }
+    }
+    if (field === null) waiting.conversation.fail();
+    else waiting.conversation.reply(field);
+    return this._steps(session, waiting.conversation);
+  }
+
+  // The call waiting for the page's function goes on without its result; the
+  // page learns why if it answers later; what the call does afterwards is its own.
+  _giveUpFunction(session, call, why) {
+    const waiting = session.waiting.get(call);
+    if (!waiting) return;
+    session.waiting.delete(call);
+    clearTimeout(waiting.timer);
+    session.forget(call, `the plug-in's call went on without this function's result: ${why}`);
+    this.log(`bridge: ${session.page}: ${why}; the call goes on without it`);
+    waiting.conversation.fail();
+    this._drain(session, waiting.conversation).catch(() => {});
+  }
+
+  async _drain(session, conversation) {
+    for (;;) {
+      const step = await conversation.next();
+      for (const object of this._reports(session, step.reports).released) session.send({ type: 'released', object });
+      if (step.kind === 'answer') return;
+      conversation.fail();
+    }
+  }
+
+  // A call's or a property's answer, with the page objects released during it, in order.
+  _answer(session, answer, released) {
+    if (answer.status === 'ok') return { ok: true, value: this._toPage(session, answer.fields[0]), released };
+    return { ok: false, message: errorText(answer), released };
+  }
+
+  // What a request's reports mean for page objects: this page's released ones
+  // (others' go to their streams). Page functions are the request's steps.
+  _reports(session, reports) {
     const released = [];
-    for (const report of answer.reports) {
-      if (report.kind === 'callback') {
-        const fn = protocol.parseValue(report.fields[1]);
-        const page = fn && this.sessions.pageObject(fn.value);
-        if (!page) continue;
-        const args = report.fields.slice(2).map((field) => this._toPage(page.session, field));
-        if (page.session === session) callbacks.push({ fn: page.id, args });
-        else page.session.send({ type: 'callback', fn: page.id, args });
-      } else if (report.kind === 'released') {
+    for (const report of reports) {
+      if (report.kind === 'released') {
         const value = protocol.parseValue(report.fields[0]);
         const page = value && this.sessions.releaseObject(value.value);
         if (!page) continue;
@@ -362,7 +465,7 @@ class BridgeServer extends EventEmitter {
         else page.session.send({ type: 'released', object: `${page.type}:${page.id}` });
       }
     }
-    return { callbacks, released };
+    return { released };
   }
 
   async _destroy(session, body) {
@@ -377,8 +480,10 @@ class BridgeServer extends EventEmitter {
     this.sessions.removeElement(session, pageElement);
     const destroyed = this.host.request('destroy', String(hostElement)).then((answer) => {
       // Page objects the instance held were released during the destruction.
-      for (const object of this._reports(session, answer).released) session.send({ type: 'released', object });
+      for (const object of this._reports(session, answer.reports).released) session.send({ type: 'released', object });
       if (answer.status !== 'ok') return { ok: false, message: errorText(answer) };
+      // A call into the instance is on the host's stack: it goes when that returns.
+      if (answer.fields[0] === 'delayed') return { ok: true, delayed: true };
       return { ok: true, npError: Number(answer.fields[0]), forced: Number(answer.fields[1]) };
     });
     destroyed.catch(() => {});

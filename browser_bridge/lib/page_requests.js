@@ -29,7 +29,10 @@ const ROUTES = {
   new: { ...ELEMENT, type: 'string', x: 'number?', y: 'number?', width: 'number?', height: 'number?', attributes: 'pairs?' },
   has: { ...ELEMENT, name: 'string' },
   get: { ...ELEMENT, name: 'string' },
+  lookup: { ...ELEMENT, name: 'string' },
   call: { ...ELEMENT, name: 'string', args: 'strings?' },
+  // A page function's result (value) or its failure (error), for the call that waits for it.
+  return: { ...SESSION, call: 'id', value: 'string?', error: 'string?' },
   destroy: ELEMENT,
   close: SESSION,
 };

@@ -22,6 +22,15 @@ class Session {
     this.pending = [];
     this.dropped = 0;
     this.closed = false;
+    this.waiting = new Map(); // call id -> a host call waiting for this page's function
+    this.expired = new Map(); // call id -> why its call no longer waits (the latest few)
+    this.nextCall = 1;
+  }
+
+  // The page answers the call late: it learns why it no longer waits.
+  forget(call, why) {
+    this.expired.set(call, why);
+    if (this.expired.size > 64) this.expired.delete(this.expired.keys().next().value);
   }
 
   send(event) {

@@ -1,8 +1,9 @@
 // The bridge's page-side script: makes every <embed> or <object> element of a
 // plug-in type the bridge serves behave as that plug-in's scriptable object,
 // as a browser with NPAPI did. Method calls are synchronous requests to the
-// bridge and return what the module answered; page functions the module
-// called during a call run, in order, before the call returns; javascript:
+// bridge and return what the module answered; a page function the module
+// calls during a call runs then, and its result goes back to the module
+// before the call goes on (calls it makes meanwhile are nested); javascript:
 // URLs the module loads into the element's frame run in this window; an
 // element taken out of the document loses its instance.
 (function () {
@@ -148,13 +149,44 @@
     else setTimeout(function () { throw error; });
   }
 
+  // A page function the module called outside any call: nobody waits for its result.
   function runCallback(callback) {
+    runFunction(callback);
+  }
+
+  // Runs the page function the module called; {value} or {threw, message}.
+  function runFunction(callback) {
     var fn = objectsById.get('fn:' + callback.fn);
-    if (typeof fn !== 'function') return;
+    if (typeof fn !== 'function') return { threw: true, message: 'not a function' };
     try {
-      fn.apply(window, callback.args.map(fromField));
+      return { value: fn.apply(window, callback.args) };
     } catch (error) {
       report(error); // as a browser reports an exception thrown by a function the module called
+      return { threw: true, message: String(error instanceof Error ? error.message : error) };
+    } finally {
+      dropRemoved();
+    }
+  }
+
+  // A request to the bridge that may run page functions: while the module
+  // waits for one of this page's functions, the answer names it; it runs now
+  // and its result goes back in the next request, until the module's answer.
+  function converse(route, body) {
+    var answer = post(route, body);
+    for (;;) {
+      // Values first: an object released with the answer is still the one it names.
+      if (!answer.callback) {
+        if (answer.ok) answer.result = fromField(answer.value);
+        answer.released.forEach(forget);
+        return answer;
+      }
+      var callback = { fn: answer.callback.fn, args: answer.callback.args.map(fromField) };
+      answer.released.forEach(forget);
+      var outcome = runFunction(callback);
+      var reply = { session: session, call: answer.call };
+      if (outcome.threw) reply.error = outcome.message;
+      else reply.value = toField(outcome.value);
+      answer = post('return', reply);
     }
   }
 
@@ -180,7 +212,11 @@
       x: Math.round(rect.left), y: Math.round(rect.top), width: Math.round(rect.width), height: Math.round(rect.height),
       attributes: attributes,
     });
-    var state = { id: id, alive: answer.ok && answer.npError === 0, np: answer.np === undefined ? null : answer.np };
+    var state = {
+      id: id, alive: answer.ok && answer.npError === 0, np: answer.np === undefined ? null : answer.np,
+      names: new Map(), // name -> 'method', 'property' or 'none', as the scriptable object answered once
+      methods: new Map(), // name -> the page's function for that method
+    };
     states.set(element, state);
     if (state.alive) byId.set(id, element);
     return state;
@@ -199,6 +235,19 @@
     return state || instantiate(element);
   }
 
+  // Elements a page function took out of the document lose their instances
+  // now: the host destroys each once the calls into it have returned.
+  function dropRemoved() {
+    byId.forEach(function (element) {
+      if (element.isConnected) return;
+      try {
+        destroy(element);
+      } catch (error) {
+        report(error);
+      }
+    });
+  }
+
   function destroy(element) {
     var state = states.get(element);
     if (!state) return;
@@ -212,11 +261,18 @@
   function callMethod(element, name, args) {
     var state = stateOf(element);
     if (!state || !state.alive || state !== states.get(element)) throw new Error(FAILED_CALL);
-    var answer = post('call', { session: session, element: state.id, name: name, args: args.map(toField) });
-    answer.callbacks.forEach(runCallback);
-    answer.released.forEach(forget);
+    var answer = converse('call', { session: session, element: state.id, name: name, args: args.map(toField) });
     if (!answer.ok) throw new Error(answer.message || FAILED_CALL);
-    return fromField(answer.value);
+    return answer.result;
+  }
+
+  function methodOf(state, element, name) {
+    var method = state.methods.get(name);
+    if (!method) {
+      method = function () { return callMethod(element, name, Array.prototype.slice.call(arguments)); };
+      state.methods.set(name, method);
+    }
+    return method;
   }
 
   // Names the DOM does not know are looked up in the element's scriptable object.
@@ -227,18 +283,20 @@
         if (typeof name !== 'string' || name in target) return Reflect.get(target, name, receiver);
         var state = stateOf(receiver);
         if (!state || !state.alive || state.np === null) return undefined;
-        var found = post('has', { session: session, element: state.id, name: name });
-        if (found.method) {
-          return function () { return callMethod(receiver, name, Array.prototype.slice.call(arguments)); };
+        // What a name is, the object answers once; a method then costs no request until it is called.
+        var kind = state.names.get(name);
+        if (kind === 'method') return methodOf(state, receiver, name);
+        if (kind === 'none') return undefined;
+        var request = { session: session, element: state.id, name: name };
+        var answer = converse(kind === 'property' ? 'get' : 'lookup', request);
+        if (kind === undefined) {
+          kind = answer.method ? 'method' : answer.property ? 'property' : 'none';
+          state.names.set(name, kind);
+          if (kind === 'method') return methodOf(state, receiver, name);
+          if (kind === 'none') return undefined;
         }
-        if (found.property) {
-          var answer = post('get', { session: session, element: state.id, name: name });
-          answer.callbacks.forEach(runCallback);
-          answer.released.forEach(forget);
-          if (!answer.ok) throw new Error(answer.message || FAILED_CALL);
-          return fromField(answer.value);
-        }
-        return undefined;
+        if (!answer.ok) throw new Error(answer.message || FAILED_CALL);
+        return answer.result;
       },
     }));
   }
@@ -316,7 +374,7 @@
       var state = element && states.get(element);
       if (state && state.alive) runJavascriptUrl(event.url);
     } else if (event.type === 'callback') {
-      runCallback(event);
+      runCallback({ fn: event.fn, args: event.args.map(fromField) });
     } else if (event.type === 'released') {
       forget(event.object);
     }

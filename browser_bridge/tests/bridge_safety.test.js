@@ -216,9 +216,12 @@ describe('a page reaches only what is its own', () => {
     const kept = await stack.bridge.ledger();
     assert.equal(kept.pageObjects, before.pageObjects + 2);
     assert.equal(kept.host.objects, before.host.objects + 2);
-    // The call of one page's function is answered to that page only.
+    // The call of one page's function is answered to that page only, and waits for its result.
     const called = await call(second, 'Call', 'fn:1', "'x");
-    assert.deepEqual(called.body.callbacks, [{ fn: 1, args: ["'x"] }]);
+    assert.deepEqual(called.body.callback, { fn: 1, args: ["'x"] });
+    const finished = await api('return', { session: second.session, call: called.body.call, value: 'void' });
+    assert.equal(finished.body.value, 'true');
+    assert.equal((await api('return', { session: second.session, call: called.body.call, value: 'void' })).status, 410);
     await api('close', { session: first.session });
     await api('close', { session: second.session });
     assert.equal((await stack.bridge.ledger()).pageObjects, before.pageObjects);

@@ -3,11 +3,15 @@
 // shown to hold: it echoes values, posts URLs (also from another thread),
 // calls page functions now or later, leaks memory, frees twice, releases
 // too often, throws out of its entry points, keeps the page's window object,
-// blocks the plug-in thread and writes to the host's standard output. It
+// blocks the plug-in thread and writes to the host's standard output; it also
+// hands back what a page function returned, and posts a paced series of
+// time-stamped messages for the event benchmark. It
 // asks for its page's address in NPP_New, as a site-locked module does, and
 // keeps what the host answered.
 #include <windows.h>
 
+#include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
@@ -29,6 +33,12 @@ struct Probe {
   NPP npp;
   ProbeObject* object = nullptr;
   std::string pageAtNew;  // the href NPP_New learned, or what went wrong
+  // The paced series: a thread asks for each message on the plug-in thread.
+  HANDLE seriesThread = nullptr;
+  HANDLE stopSeries = nullptr;
+  uint32_t seriesCount = 0;
+  double seriesPerSecond = 0;
+  uint32_t seriesPosted = 0;
 };
 
 bool IsName(NPIdentifier name, const char* wanted) {
@@ -42,7 +52,8 @@ const char* const kMethods[] = {"Echo",          "Post",        "PostFromThread"
                                 "Call",          "Keep",        "CallKeptLater",  "Leak",
                                 "FreeTwice",     "ReleaseTwice", "Throw",         "SetException",
                                 "Fail",          "Forget",      "Page",           "PageAtNew",
-                                "KeepWindow",    "Sleep",       "WriteOut"};
+                                "KeepWindow",    "Sleep",       "WriteOut",       "CallReturn",
+                                "PostSeries"};
 
 std::string Name(NPIdentifier name) {
   NPUTF8* text = host->utf8fromidentifier(name);
@@ -125,6 +136,52 @@ void CallKept(void* data) {
   delete later;
 }
 
+// Milliseconds since 1970, from the system's wall clock, as a page's clock reads it.
+double UnixMilliseconds() {
+  FILETIME now;
+  GetSystemTimePreciseAsFileTime(&now);
+  ULARGE_INTEGER ticks;
+  ticks.LowPart = now.dwLowDateTime;
+  ticks.HighPart = now.dwHighDateTime;
+  return static_cast<double>(ticks.QuadPart - 116444736000000000ULL) / 10000.0;
+}
+
+// On the plug-in thread: the series' next message, stamped just before NPN_GetURL.
+void PostSeriesMessage(void* data) {
+  auto* probe = static_cast<Probe*>(data);
+  char url[128];
+  std::snprintf(url, sizeof url, "javascript:window.postMessage('halvo-series %u %.3f','*')", probe->seriesPosted++,
+                UnixMilliseconds());
+  host->geturl(probe->npp, url, "_self");
+}
+
+DWORD WINAPI RunSeries(void* data) {
+  auto* probe = static_cast<Probe*>(data);
+  LARGE_INTEGER frequency, start, now;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&start);
+  for (uint32_t i = 0; i < probe->seriesCount; ++i) {
+    // Each message at its own time from the start, so that late ones do not push the rest.
+    double due = i * 1000.0 / probe->seriesPerSecond;
+    QueryPerformanceCounter(&now);
+    double elapsed = static_cast<double>(now.QuadPart - start.QuadPart) * 1000.0 / frequency.QuadPart;
+    DWORD wait = due > elapsed ? static_cast<DWORD>(due - elapsed) : 0;
+    if (WaitForSingleObject(probe->stopSeries, wait) == WAIT_OBJECT_0) break;
+    host->pluginthreadasynccall(probe->npp, PostSeriesMessage, probe);
+  }
+  return 0;
+}
+
+void StopSeries(Probe* probe) {
+  if (probe->seriesThread == nullptr) return;
+  SetEvent(probe->stopSeries);
+  WaitForSingleObject(probe->seriesThread, INFINITE);
+  CloseHandle(probe->seriesThread);
+  CloseHandle(probe->stopSeries);
+  probe->seriesThread = nullptr;
+  probe->stopSeries = nullptr;
+}
+
 NPObject* Allocate(NPP npp, NPClass*) {
   auto* object = new ProbeObject();
   object->npp = npp;
@@ -182,6 +239,31 @@ bool Invoke(NPObject* npobj, NPIdentifier name, const NPVariant* args, uint32_t 
     bool called = host->invokeDefault(object->npp, args[0].value.objectValue, args + 1, argCount - 1, &answer);
     host->releasevariantvalue(&answer);
     BOOLEAN_TO_NPVARIANT(called, *result);
+    return true;
+  }
+  if (method == "CallReturn") {
+    // What the page function returned, handed on as this call's result; "(failed)" when the call failed.
+    if (argCount == 0 || args[0].type != NPVariantType_Object) return false;
+    NPVariant answer;
+    VOID_TO_NPVARIANT(answer);
+    if (host->invokeDefault(object->npp, args[0].value.objectValue, args + 1, argCount - 1, &answer))
+      *result = answer;  // ours to release: the caller's now
+    else
+      TextResult("(failed)", result);
+    return true;
+  }
+  if (method == "PostSeries") {
+    // PostSeries(count, perSecond): that many stamped messages, paced, from now on.
+    auto* probe = static_cast<Probe*>(object->npp->pdata);
+    if (argCount < 2 || !NPVARIANT_IS_DOUBLE(args[0]) || !NPVARIANT_IS_DOUBLE(args[1])) return false;
+    double count = args[0].value.doubleValue, rate = args[1].value.doubleValue;
+    if (!(count >= 0 && count <= 1e7 && rate > 0 && rate <= 1e5)) return false;
+    StopSeries(probe);
+    probe->seriesCount = static_cast<uint32_t>(count);
+    probe->seriesPerSecond = rate;
+    probe->seriesPosted = 0;
+    probe->stopSeries = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    probe->seriesThread = CreateThread(nullptr, 0, RunSeries, probe, 0, nullptr);
     return true;
   }
   if (method == "Keep") {
@@ -280,6 +362,7 @@ NPError New(NPMIMEType, NPP instance, uint16_t, int16_t argc, char** argn, char*
 
 NPError Destroy(NPP instance, NPSavedData**) {
   auto* probe = static_cast<Probe*>(instance->pdata);
+  StopSeries(probe);
   if (probe->object != nullptr) host->releaseobject(probe->object);
   delete probe;
   instance->pdata = nullptr;
