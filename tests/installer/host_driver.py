@@ -104,22 +104,37 @@ class Host:
             self.reports.append(line)
         return line
 
-    def request(self, command, *fields, timeout=120):
-        """The answer's words after the sequence number, and the report lines before it."""
+    def _send(self, command, *fields):
         self.sequence += 1
         line = " ".join((command, str(self.sequence)) + fields)
         self.log("> " + line)
         self.process.stdin.write((line + "\n").encode("ascii"))
         self.process.stdin.flush()
-        reports = []
+        return str(self.sequence), line
+
+    def request(self, command, *fields, timeout=120):
+        """The answer's words after the sequence number, and the report lines before it.
+
+        The host waits for the page's result of each page function the module calls
+        during a request (a callback line with the request's number): these pages'
+        functions only record their arguments, so each returns nothing at once."""
+        sequence, line = self._send(command, *fields)
+        reports, returns = [], set()
         while True:
             answer = self._next(timeout)
             words = answer.split(" ")
-            if words[0] in ("ok", "failed", "error") and len(words) > 1 and words[1] == str(self.sequence):
+            if words[0] in ("ok", "failed", "error") and len(words) > 1 and words[1] in returns:
+                returns.discard(words[1])
+                if words[0] != "ok":
+                    raise HostError("the host refused a page function's result: %s" % answer)
+                continue
+            if words[0] in ("ok", "failed", "error") and len(words) > 1 and words[1] == sequence:
                 if words[0] != "ok":
                     raise HostError("%s: %s" % (line, answer))
                 return words[2:], reports
             reports.append(words)
+            if words[0] == "callback" and len(words) > 1 and words[1] == sequence:
+                returns.add(self._send("return", sequence, "void")[0])
 
     def call(self, element, method, *values):
         """The method's status and the texts it passed to page functions."""
