@@ -199,8 +199,9 @@ std::map<std::string, std::string> LoopbackServer::Stats(const std::wstring& tag
 }
 
 bool LoopbackServer::ChangeFile(const std::wstring& tag, unsigned seed, const std::wstring& etag) const {
-  return Fetch(httpPort_, L"/_change?tag=" + tag + L"&seed=" + std::to_wstring(seed) + L"&etag=" + etag) ==
-         "changed\n";
+  std::string body;
+  return Fetch(httpPort_, L"/_change?tag=" + tag + L"&seed=" + std::to_wstring(seed) + L"&etag=" + etag, &body) &&
+         body == "changed\n";
 }
 
 std::string LoopbackServer::Content(uint64_t size, unsigned seed) {
