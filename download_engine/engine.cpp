@@ -268,7 +268,7 @@ Status Engine::DownloadReady() {
     if (settings_.autoStart && task->state == TaskState::Stopped) {
       task->state = TaskState::Queued;
       task->retriesLeft = settings_.retries;
-      Emit(kEventTask, *task);
+      Emit(task_event::kKindTask, *task);
     }
   }
   SaveWork();
@@ -357,7 +357,7 @@ void Engine::Tick() {
     }
     if (task->state == TaskState::Downloading && now - task->lastProgressEventMs >= kProgressEventMs) {
       task->lastProgressEventMs = now;
-      Emit(kEventTask, *task);
+      Emit(task_event::kKindTask, *task);
     }
   }
   if (retryDue) Schedule();
@@ -493,7 +493,7 @@ void Engine::Emit(uint8_t kind, const Task& task) {
 void Engine::EmitFinished(const FinishedEntry& entry, TaskState state) {
   if (closing_) return;
   TaskEvent event;
-  event.kind = kEventFinished;
+  event.kind = task_event::kKindFinished;
   event.folder = entry.folder;
   event.key = entry.key;
   event.url = entry.url;
@@ -514,7 +514,7 @@ void Engine::EmitFinished(const FinishedEntry& entry, TaskState state) {
 }
 
 void Engine::EmitPositionsFrom(size_t index) {
-  for (size_t i = index; i < work_.size(); ++i) Emit(kEventRecord, *work_[i]);
+  for (size_t i = index; i < work_.size(); ++i) Emit(task_event::kKindRecord, *work_[i]);
 }
 
 void Engine::SaveWork() {
@@ -578,7 +578,7 @@ void Engine::Schedule() {
     newest->transfer->Stop();
     newest->requeueAfterTransfer = true;
     newest->state = TaskState::Queued;
-    Emit(kEventTask, *newest);
+    Emit(task_event::kKindTask, *newest);
   }
   // Transfers still winding down hold their slot until they end.
   int active = 0;
@@ -637,7 +637,7 @@ void Engine::StartTransfer(Task* task) {
     task->state = TaskState::Failed;
     task->message = L"the engine could not start a thread for the download";
   }
-  Emit(kEventTask, *task);
+  Emit(task_event::kKindTask, *task);
   SaveWork();
 }
 
@@ -646,7 +646,7 @@ void Engine::Finish(size_t index) {
   Task& task = *work_[index];
   if (task.state != TaskState::Completing) {
     task.state = TaskState::Completing;
-    Emit(kEventTask, task);
+    Emit(task_event::kKindTask, task);
     // Written ahead: a crash during the rename is finished on the next start.
     SaveWork();
   }
@@ -666,7 +666,7 @@ void Engine::Finish(size_t index) {
       task.state = TaskState::Failed;
       task.errorCode = static_cast<int32_t>(code);
       task.message = L"the finished file could not be renamed (Windows error " + std::to_wstring(code) + L")";
-      Emit(kEventTask, task);
+      Emit(task_event::kKindTask, task);
       SaveWork();
       return;
     }
@@ -756,7 +756,7 @@ bool Engine::TransferResponded(uint64_t taskId, const Transfer* transfer, const 
   task->state = TaskState::Downloading;
   task->message.clear();  // why it started over, if it did, was said while connecting
   *partialPath = PartialOf(*task);
-  Emit(kEventTask, *task);
+  Emit(task_event::kKindTask, *task);
   task->lastProgressEventMs = NowMs();
   SaveWork();
   return true;
@@ -801,26 +801,26 @@ void Engine::TransferEnded(uint64_t taskId, const Transfer* transfer, const Tran
           task->requestedName, [&](const std::wstring& candidate) { return NameTaken(task, task->folder, candidate); },
           MaxNameLength(task->folder));
     }
-    Emit(kEventTask, *task);
+    Emit(task_event::kKindTask, *task);
   } else if (outcome.result == TransferResult::Completed) {
     Finish(index);
   } else if (task->requeueAfterTransfer ||
              (task->state != TaskState::Connecting && task->state != TaskState::Downloading)) {
     // Stopped by the page (state already reported) or sent back to the queue.
     task->requeueAfterTransfer = false;
-    Emit(kEventTask, *task);
+    Emit(task_event::kKindTask, *task);
   } else if (outcome.result == TransferResult::Failed && outcome.error.transient && task->retriesLeft > 0) {
     --task->retriesLeft;
     task->state = TaskState::Queued;
     task->message = outcome.error.message + L"; trying again";
     task->errorCode = outcome.error.code;
     task->retryAtMs = NowMs() + static_cast<uint64_t>(std::max(0, settings_.retryDelayMs));
-    Emit(kEventTask, *task);
+    Emit(task_event::kKindTask, *task);
   } else {
     task->state = TaskState::Failed;
     task->message = outcome.result == TransferResult::Stopped ? L"stopped" : outcome.error.message;
     task->errorCode = outcome.error.code;
-    Emit(kEventTask, *task);
+    Emit(task_event::kKindTask, *task);
   }
   SaveWork();
   Schedule();
@@ -982,7 +982,7 @@ Status Engine::CreateDownload(const std::wstring& url, const std::wstring& folde
     work_.insert(work_.begin(), std::move(moved));
     EmitPositionsFrom(1);
   }
-  Emit(kEventTask, *task);
+  Emit(task_event::kKindTask, *task);
   SaveWork();
   Schedule();
   *state = static_cast<BYTE>(task->state);
@@ -1000,7 +1000,7 @@ Status Engine::StopDownload(const std::wstring& key) {
   task->requeueAfterTransfer = false;
   task->retryAtMs = 0;
   task->interrupted = false;
-  Emit(kEventTask, *task);
+  Emit(task_event::kKindTask, *task);
   SaveWork();
   Schedule();
   return Ok();
@@ -1025,7 +1025,7 @@ Status Engine::CancelDownload(const std::wstring& key) {
   task->requeueAfterTransfer = false;
   task->retryAtMs = 0;
   task->interrupted = false;
-  Emit(kEventTask, *task);
+  Emit(task_event::kKindTask, *task);
   SaveWork();
   Schedule();
   return Ok();
@@ -1049,7 +1049,7 @@ Status Engine::DeleteDownload(const std::wstring& key, bool deleteFile) {
   removed->state = TaskState::Removed;
   // The event that takes the record off every page's store.
   TaskEvent event;
-  event.kind = kEventFinished;
+  event.kind = task_event::kKindFinished;
   event.key = removed->key;
   event.url = removed->url;
   event.folder = FieldText(removed->folder);
@@ -1106,7 +1106,7 @@ Status Engine::Move(const std::wstring& key, BYTE position) {
   work_.erase(work_.begin() + static_cast<long>(index));
   work_.insert(work_.begin() + static_cast<long>(target), std::move(moved));
   size_t from = std::min(index, target), to = std::max(index, target);
-  for (size_t i = from; i <= to; ++i) Emit(kEventRecord, *work_[i]);
+  for (size_t i = from; i <= to; ++i) Emit(task_event::kKindRecord, *work_[i]);
   SaveWork();
   Schedule();
   return Ok();
@@ -1130,7 +1130,7 @@ Status Engine::ImportTasks(const std::wstring& text) {
       task->state = settings_.autoStart ? TaskState::Queued : TaskState::Stopped;
       task->retriesLeft = std::max(0, settings_.retries);
     }
-    Emit(kEventTask, *task);
+    Emit(task_event::kKindTask, *task);
   }
   SaveWork();
   Schedule();

@@ -848,10 +848,10 @@ TEST_F(EngineEvents, AnEventArrivesOnTheCallingThreadWithItsArgumentsInComOrder)
   DWORD cookie = 0;
   Connect(sink, &cookie);
   TaskEventArgs args;
-  args.SetNumber(TaskEventArgs::kKind, 3);
-  args.SetText(TaskEventArgs::kKey, L"task-\x00e9");
+  args.SetNumber(task_event::kKind, 3);
+  args.SetText(task_event::kKey, L"task-\x00e9");
   args.SetText(5, nullptr);
-  args.SetNumber(TaskEventArgs::kState, 5);
+  args.SetNumber(task_event::kState, 5);
   args.SetReal(16, 0.5);
   args.SetNumber(22, INT64_MIN);
   args.SetNumber(23, 1234567890123LL);
@@ -919,7 +919,7 @@ TEST_F(EngineEvents, WorkerEventsArriveOnTheirOwnThreadWithTheirOwnCopies) {
   uint32_t ticket = 0;
   {
     TaskEventArgs args;
-    args.SetText(TaskEventArgs::kKey, L"from a worker");
+    args.SetText(task_event::kKey, L"from a worker");
     engine.HoldWorkers(true);
     ticket = engine.FireOnWorker(args.data(), TaskEventArgs::kCount, 7);
     ASSERT_NE(0u, ticket);
