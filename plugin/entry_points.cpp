@@ -15,9 +15,6 @@
 
 namespace {
 
-const char kMimeDescription[] = "application/x-halvoplugin::Halvo Transfer Plugin";
-const char kPluginName[] = "Halvo Transfer Plugin";
-
 ULONG_PTR gdiplusToken = 0;
 // CoInitialize calls that succeeded and still wait for their CoUninitialize.
 int comInitCount = 0;
@@ -114,7 +111,7 @@ NPError NPP_GetValue(NPP instance, NPPVariable variable, void* value) {
   }
   // Asked before any instance exists: the module names itself.
   if ((variable == NPPVpluginNameString || variable == NPPVpluginDescriptionString) && value != nullptr) {
-    *static_cast<const char**>(value) = kPluginName;
+    *static_cast<const char**>(value) = PluginFactory::ModuleName();
     return NPERR_NO_ERROR;
   }
   return NPERR_GENERIC_ERROR;
@@ -186,6 +183,6 @@ NPError OSCALL NP_Shutdown(void) {
   return NPERR_NO_ERROR;
 }
 
-const char* NP_GetMIMEDescription(void) { return kMimeDescription; }
+const char* NP_GetMIMEDescription(void) { return PluginFactory::MimeDescription(); }
 
 }  // extern "C"
