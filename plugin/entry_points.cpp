@@ -52,6 +52,7 @@ NPError NPP_New(NPMIMEType pluginType, NPP instance, uint16_t mode, int16_t argc
 
 NPError NPP_Destroy(NPP instance, NPSavedData** save) {
   return Guarded<NPError>(NPERR_GENERIC_ERROR, [&]() -> NPError {
+    // Spelt as the log lines always were: readers of existing logs match this text.
     WriteLog("NPP_Destory");
     PluginBase* plugin = InstanceObject(instance);
     if (plugin == nullptr) return NPERR_INVALID_INSTANCE_ERROR;
@@ -154,7 +155,10 @@ NPError OSCALL NP_Initialize(NPNetscapeFuncs* browserFuncs) {
     if (browserFuncs == nullptr) return NPERR_INVALID_FUNCTABLE_ERROR;
     if ((browserFuncs->version >> 8) > NP_VERSION_MAJOR) return NPERR_INCOMPATIBLE_VERSION_ERROR;
     SetHostFunctions(browserFuncs);
-    // A second NP_Initialize keeps the running GDI+ instead of leaking a second one.
+    // GDI+ is started and stopped with the module although nothing here draws:
+    // a page's plug-in element has always run with GDI+ up in the browser
+    // process, and what else lives there may count on it. A second
+    // NP_Initialize keeps the running GDI+ instead of leaking a second one.
     if (gdiplusToken == 0) {
       Gdiplus::GdiplusStartupInput input;
       input.GdiplusVersion = 1;

@@ -45,8 +45,11 @@ class Args {
 };
 
 void ExpectSame(const TaskEvent& expected, const TaskEvent& actual) {
-  for (unsigned position = 0; position < kCount; ++position)
-    if (const std::wstring* text = TextAt(expected, position)) EXPECT_EQ(*text, *TextAt(actual, position)) << position;
+  for (unsigned position = 0; position < kCount; ++position) {
+    if (const std::wstring* text = TextAt(expected, position)) {
+      EXPECT_EQ(*text, *TextAt(actual, position)) << position;
+    }
+  }
   EXPECT_EQ(expected.kind, actual.kind);
   EXPECT_EQ(expected.queuePosition, actual.queuePosition);
   EXPECT_EQ(expected.percent, actual.percent);

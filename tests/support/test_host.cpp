@@ -522,15 +522,3 @@ NPVariant ObjectArg(NPObject* object) {
   OBJECT_TO_NPVARIANT(object, v);
   return v;
 }
-
-NPVariant VoidArg() {
-  NPVariant v;
-  VOID_TO_NPVARIANT(v);
-  return v;
-}
-
-NPVariant NullArg() {
-  NPVariant v;
-  NULL_TO_NPVARIANT(v);
-  return v;
-}

@@ -159,5 +159,3 @@ NPVariant NumberArg(double value);
 NPVariant Int32Arg(int32_t value);
 NPVariant BoolArg(bool value);
 NPVariant ObjectArg(NPObject* object);
-NPVariant VoidArg();
-NPVariant NullArg();
