@@ -13,7 +13,8 @@
 // the queue and scheduler (engine_scheduler.cpp), the task commands
 // (engine_tasks.cpp), the finished list (engine_finished.cpp), the settings
 // (engine_settings.cpp, their rules in setting_rules) and the events
-// (engine_events.cpp); engine_common.h holds what they share.
+// (engine_events.cpp, built by task_events); engine_common.h holds what they
+// share.
 #pragma once
 
 #include <windows.h>

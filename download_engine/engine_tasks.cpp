@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "download_engine/engine_common.h"
+#include "download_engine/task_events.h"
 #include "download_engine/file_names.h"
 #include "download_engine/task_texts.h"
 #include "download_engine/text.h"
@@ -215,19 +216,7 @@ Status Engine::DeleteDownload(const std::wstring& key, bool deleteFile) {
   }
   removed->state = TaskState::Removed;
   // The event that takes the record off every page's store.
-  TaskEvent event;
-  event.kind = task_event::kKindFinished;
-  event.key = removed->key;
-  event.url = removed->url;
-  event.folder = FieldText(removed->folder);
-  event.fileName = FieldText(removed->fileName.empty() ? removed->requestedName : removed->fileName);
-  event.path = PathOf(*removed);
-  event.created = FormatUtcTime(removed->created);
-  event.stateName = StateName(TaskState::Removed);
-  event.state = static_cast<uint8_t>(TaskState::Removed);
-  event.size = removed->size;
-  event.done = removed->Done();
-  if (!closing_) hub_.Post(std::move(event));
+  if (!closing_) hub_.Post(RemovedEventOf(*removed, PathOf(*removed)));
   EmitPositionsFrom(index);
   SaveWork();
   Schedule();
