@@ -10,8 +10,9 @@
 // or queued again when AutoStart is on.
 //
 // One class, its parts each in a file of their own: the session (engine.cpp),
-// the queue and scheduler (engine_scheduler.cpp), the task commands
-// (engine_tasks.cpp), the finished list (engine_finished.cpp), the settings
+// the queue and scheduler (engine_scheduler.cpp, the slot rule in
+// slot_rules), the task commands (engine_tasks.cpp), the finished list
+// (engine_finished.cpp and its FinishedList), the settings
 // (engine_settings.cpp, their rules in setting_rules) and the events
 // (engine_events.cpp, built by task_events); engine_common.h holds what they
 // share.

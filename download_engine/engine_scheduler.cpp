@@ -8,6 +8,7 @@
 #include "download_engine/engine_common.h"
 #include "download_engine/file_names.h"
 #include "download_engine/size_rules.h"
+#include "download_engine/slot_rules.h"
 #include "download_engine/text.h"
 #include "download_engine/zone_identifier.h"
 
@@ -15,33 +16,25 @@ namespace engine {
 
 void Engine::Schedule() {
   if (!open_ || closing_) return;
-  int limit = std::max(1, settings_.maxDownloads);
-  // A lowered limit sends the most recently started tasks back to the queue.
-  for (;;) {
-    int running = 0;
-    Task* newest = nullptr;
-    for (auto& task : work_) {
-      if (task->transfer && (task->state == TaskState::Connecting || task->state == TaskState::Downloading)) {
-        ++running;
-        if (!newest || task->startedMs >= newest->startedMs) newest = task.get();
-      }
-    }
-    if (running <= limit || !newest) break;
-    newest->transfer->Stop();
-    newest->requeueAfterTransfer = true;
-    newest->state = TaskState::Queued;
-    Emit(task_event::kKindTask, *newest);
+  std::vector<SlotEntry> entries(work_.size());
+  for (size_t i = 0; i < work_.size(); ++i) {
+    const Task& task = *work_[i];
+    entries[i].hasTransfer = task.transfer != nullptr;
+    entries[i].downloading =
+        task.transfer && (task.state == TaskState::Connecting || task.state == TaskState::Downloading);
+    entries[i].queued = task.state == TaskState::Queued;
+    entries[i].startedMs = task.startedMs;
+    entries[i].retryAtMs = task.retryAtMs;
   }
-  // Transfers still winding down hold their slot until they end.
-  int active = 0;
-  for (auto& task : work_) active += task->transfer ? 1 : 0;
-  uint64_t now = NowMs();
-  for (auto& task : work_) {
-    if (active >= limit) break;
-    if (task->state != TaskState::Queued || task->transfer || task->retryAtMs > now) continue;
-    StartTransfer(task.get());
-    ++active;
+  SlotDecision decision = DecideSlots(entries, settings_.maxDownloads, NowMs());
+  for (size_t index : decision.sendBack) {
+    Task* task = work_[index].get();
+    task->transfer->Stop();
+    task->requeueAfterTransfer = true;
+    task->state = TaskState::Queued;
+    Emit(task_event::kKindTask, *task);
   }
+  for (size_t index : decision.start) StartTransfer(work_[index].get());
 }
 
 void Engine::StartTransfer(Task* task) {
