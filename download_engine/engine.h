@@ -8,6 +8,14 @@
 // the last started Schedule object shuts down or the last COM object goes:
 // running transfers stop, their progress is saved and they come back stopped,
 // or queued again when AutoStart is on.
+//
+// One class, its parts each in a file of their own: the session (engine.cpp),
+// the queue and scheduler (engine_scheduler.cpp, the slot rule in
+// slot_rules), the task commands (engine_tasks.cpp), the finished list
+// (engine_finished.cpp and its FinishedList), the settings
+// (engine_settings.cpp, their rules in setting_rules) and the events
+// (engine_events.cpp, built by task_events); engine_common.h holds what they
+// share.
 #pragma once
 
 #include <windows.h>
@@ -15,11 +23,11 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "download_engine/cookie_jar.h"
 #include "download_engine/event_hub.h"
+#include "download_engine/finished_list.h"
 #include "download_engine/journal.h"
 #include "download_engine/rate_limiter.h"
 #include "download_engine/settings.h"
@@ -141,6 +149,7 @@ class Engine final : public TransferHost {
   std::wstring PathOf(const Task& task) const;
   std::wstring PartialOf(const Task& task) const;
   void Schedule();
+  void Halt(Task* task, TaskState state);
   void StartTransfer(Task* task);
   void Finish(size_t index);
   void Emit(uint8_t kind, const Task& task);
@@ -170,7 +179,7 @@ class Engine final : public TransferHost {
   Settings settings_;
   std::unique_ptr<Journal> journal_;
   std::vector<std::unique_ptr<Task>> work_;
-  std::vector<FinishedEntry> finished_;
+  FinishedList finished_;
   uint64_t nextId_ = 1;
   std::shared_ptr<RateLimiter> limiter_;
   std::shared_ptr<CookieJar> cookies_;
@@ -186,8 +195,6 @@ class Engine final : public TransferHost {
     std::shared_ptr<Transfer> keep;
   };
   std::vector<Cleanup> cleanups_;
-  // Finished entries the page deleted, so that a late ArchiveTask does not bring them back.
-  std::vector<std::tuple<std::wstring, std::wstring, std::wstring>> tombstones_;
 };
 
 }  // namespace engine

@@ -11,11 +11,6 @@ namespace engine {
 
 namespace {
 
-void SetText(VARIANT* value, const std::wstring& text) {
-  value->vt = VT_BSTR;
-  value->bstrVal = ToBstr(text);  // null when memory runs out: COM's empty string
-}
-
 // Waits for an invocation on another thread to return, letting messages sent
 // to this thread through meanwhile.
 void WaitWhileBusy(std::unique_lock<std::mutex>& hold, const DWORD& busy, DWORD cookie) {
@@ -30,36 +25,6 @@ void WaitWhileBusy(std::unique_lock<std::mutex>& hold, const DWORD& busy, DWORD 
 }
 
 }  // namespace
-
-void BuildEventArguments(const TaskEvent& event, VARIANT* args) {
-  for (unsigned i = 0; i < kTaskEventArguments; ++i) VariantInit(&args[i]);
-  args[0].vt = VT_UI1;
-  args[0].bVal = event.kind;
-  const std::wstring* texts[] = {&event.folder,      &event.key,       &event.url,      &event.fileName,
-                                 &event.referrer,    &event.validator, &event.partialPath, &event.created,
-                                 &event.finished,    &event.path,      &event.finalUrl, &event.contentType,
-                                 &event.message};
-  for (unsigned i = 0; i < 13; ++i) SetText(&args[1 + i], *texts[i]);
-  args[14].vt = VT_UI4;
-  args[14].ulVal = event.queuePosition;
-  SetText(&args[15], event.stateName);
-  args[16].vt = VT_R8;
-  args[16].dblVal = event.percent;
-  args[17].vt = VT_UI1;
-  args[17].bVal = event.connections;
-  args[18].vt = VT_UI1;
-  args[18].bVal = event.complete;
-  args[19].vt = VT_UI1;
-  args[19].bVal = event.state;
-  args[20].vt = VT_I4;
-  args[20].lVal = event.errorCode;
-  args[21].vt = VT_UI4;
-  args[21].ulVal = event.speed;
-  args[22].vt = VT_I8;
-  args[22].llVal = event.size;
-  args[23].vt = VT_I8;
-  args[23].llVal = event.done;
-}
 
 HRESULT EventHub::Advise(const void* owner, IUnknown* sink, DWORD* cookie) {
   if (cookie == nullptr) return E_POINTER;
@@ -181,8 +146,8 @@ void EventHub::Run(uint64_t generation) {
     }
     hold.unlock();
 
-    VARIANT args[kTaskEventArguments];
-    BuildEventArguments(event, args);
+    VARIANT args[task_event::kCount];
+    WriteTaskEvent(event, args);
     for (const auto& target : targets) {
       // A sink unadvised meanwhile may be gone already: touch it only while
       // it is still connected, and let Unadvise wait for the call to return.
@@ -196,12 +161,12 @@ void EventHub::Run(uint64_t generation) {
       busyCookie_ = target.cookie;
       target.sink->AddRef();
       hold.unlock();
-      DISPPARAMS parameters = {args, nullptr, kTaskEventArguments, 0};
+      DISPPARAMS parameters = {args, nullptr, task_event::kCount, 0};
       VARIANT result;
       VariantInit(&result);
       EXCEPINFO exception = {};
       UINT argumentError = 0;
-      target.sink->Invoke(kTaskEventDispId, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &parameters, &result,
+      target.sink->Invoke(task_event::kDispId, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &parameters, &result,
                           &exception, &argumentError);
       VariantClear(&result);
       SysFreeString(exception.bstrSource);

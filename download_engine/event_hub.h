@@ -1,6 +1,6 @@
-// Engine events: the TaskEvent with its 24 arguments, the sinks advised on the
-// Download objects' connection points, and the engine's own thread that
-// delivers events to them in the order they were posted and runs the
+// Engine events: the sinks advised on the Download objects' connection
+// points, and the engine's own thread that delivers events (TaskEvent,
+// engine/task_event.h) to them in the order they were posted and runs the
 // engine's periodic work between deliveries.
 #pragma once
 
@@ -15,47 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/task_event.h"
+
 namespace engine {
-
-// One event; each member is named after its meaning and carries its argument
-// index (DISPPARAMS order: index k is declared parameter 24 - k).
-struct TaskEvent {
-  uint8_t kind = 0;            // 0
-  std::wstring folder;         // 1
-  std::wstring key;            // 2
-  std::wstring url;            // 3
-  std::wstring fileName;       // 4
-  std::wstring referrer;       // 5
-  std::wstring validator;      // 6
-  std::wstring partialPath;    // 7
-  std::wstring created;        // 8
-  std::wstring finished;       // 9
-  std::wstring path;           // 10
-  std::wstring finalUrl;       // 11
-  std::wstring contentType;    // 12
-  std::wstring message;        // 13
-  uint32_t queuePosition = 0;  // 14
-  std::wstring stateName;      // 15
-  double percent = 0;          // 16
-  uint8_t connections = 0;     // 17
-  uint8_t complete = 0;        // 18
-  uint8_t state = 0;           // 19
-  int32_t errorCode = 0;       // 20
-  uint32_t speed = 0;          // 21
-  int64_t size = -1;           // 22
-  int64_t done = 0;            // 23
-};
-
-// Kinds.
-constexpr uint8_t kEventRecord = 0;    // silent update of the task's record
-constexpr uint8_t kEventTask = 3;      // the task changed: state, progress or details
-constexpr uint8_t kEventFinished = 5;  // the task left the work list (completed or removed)
-
-constexpr DISPID kTaskEventDispId = 1;
-constexpr unsigned kTaskEventArguments = 24;
-
-// Fills args[0..23] (VARIANTs the caller clears) from the event.
-void BuildEventArguments(const TaskEvent& event, VARIANT* args);
 
 class EventHub {
  public:

@@ -192,30 +192,9 @@ bool HttpRequest::Open(HINTERNET session, const HttpSessionOptions& options, con
     UrlParts parts;
     std::wstring reason;
     if (current.empty()) return refuse(L"the server redirected to an address that cannot be resolved");
-    if (!CheckUrl(current, &parts, &reason)) {
-      error->code = 0;
-      error->message = L"redirected to an address that cannot be downloaded: " + reason;
-      error->transient = false;
-      return false;
-    }
-    Close();
-    connection_ = InternetHandle(WinHttpConnect(session, parts.host.c_str(), parts.port, 0));
-    if (!connection_.Get()) {
-      *error = NetworkError(GetLastError());
-      return false;
-    }
-    std::wstring path = EncodePath(parts.pathAndQuery);
-    request_ = InternetHandle(WinHttpOpenRequest(connection_.Get(), L"GET", path.c_str(), nullptr,
-                                                 WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                                 WINHTTP_FLAG_ESCAPE_DISABLE | (parts.secure ? WINHTTP_FLAG_SECURE : 0)));
-    if (!request_.Get()) {
-      *error = NetworkError(GetLastError());
-      return false;
-    }
-    DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
-    WinHttpSetOption(request_.Get(), WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof policy);
-    DWORD disable = WINHTTP_DISABLE_REDIRECTS;
-    WinHttpSetOption(request_.Get(), WINHTTP_OPTION_DISABLE_FEATURE, &disable, sizeof disable);
+    if (!CheckUrl(current, &parts, &reason))
+      return refuse(L"redirected to an address that cannot be downloaded: " + reason);
+    if (!OpenRequest(session, parts, error)) return false;
 
     // The referrer as a header of its own: not every WinHTTP sends the one given to WinHttpOpenRequest.
     // Neither the page's address nor the resource's validator goes to another origin.
@@ -230,31 +209,7 @@ bool HttpRequest::Open(HINTERNET session, const HttpSessionOptions& options, con
     if (!cookieHeader.empty()) headers += L"Cookie: " + cookieHeader + L"\r\n";
 
     DWORD status = 0;
-    for (int attempt = 0;; ++attempt) {
-      if (!WinHttpSendRequest(request_.Get(), headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str(),
-                              headers.empty() ? 0 : static_cast<DWORD>(-1), WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
-          !WinHttpReceiveResponse(request_.Get(), nullptr)) {
-        *error = NetworkError(GetLastError());
-        return false;
-      }
-      DWORD size = sizeof status;
-      if (!WinHttpQueryHeaders(request_.Get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                               WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX)) {
-        *error = NetworkError(GetLastError());
-        return false;
-      }
-      if (status != HTTP_STATUS_PROXY_AUTH_REQ) break;
-      DWORD scheme = 0;
-      if (options.proxy.user.empty() || attempt >= 2 || !PickAuthScheme(request_.Get(), &scheme)) {
-        error->code = static_cast<int32_t>(status);
-        error->message = options.proxy.user.empty() ? L"the proxy requires a user name and password"
-                                                    : L"the proxy refused the user name and password";
-        error->transient = false;
-        return false;
-      }
-      WinHttpSetCredentials(request_.Get(), WINHTTP_AUTH_TARGET_PROXY, scheme, options.proxy.user.c_str(),
-                            options.proxy.password.c_str(), nullptr);
-    }
+    if (!Send(headers, options.proxy, &status, error)) return false;
     bool redirect = status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
     std::wstring location;
     if (redirect && QueryText(request_.Get(), WINHTTP_QUERY_LOCATION, &location) && !location.empty()) {
@@ -264,31 +219,82 @@ bool HttpRequest::Open(HINTERNET session, const HttpSessionOptions& options, con
       current = NormalizeUrl(next);
       continue;
     }
-    if (status == HTTP_STATUS_DENIED) {
-      error->code = static_cast<int32_t>(status);
-      error->message = L"the server requires authentication";
-      error->transient = false;
-      return false;
-    }
+    if (status == HTTP_STATUS_DENIED)
+      return refuse(L"the server requires authentication", static_cast<int32_t>(status));
     if (status >= 400 || status < 200 || redirect) {
       *error = StatusError(status, request_.Get());
       return false;
     }
-    *response = HttpResponse();
-    response->status = status;
-    response->finalUrl = current;
-    std::wstring text;
-    if (QueryText(request_.Get(), WINHTTP_QUERY_CONTENT_LENGTH, &text) && !ParseInt64(text, &response->contentLength))
-      response->contentLength = -1;
-    if (status == 206 && QueryText(request_.Get(), WINHTTP_QUERY_CONTENT_RANGE, &text))
-      response->hasRange = ParseContentRange(text, &response->rangeBegin, &response->rangeEnd, &response->rangeTotal);
-    if (QueryText(request_.Get(), WINHTTP_QUERY_ACCEPT_RANGES, &text)) response->acceptsRanges = text.find(L"bytes") != std::wstring::npos;
-    QueryText(request_.Get(), WINHTTP_QUERY_CONTENT_TYPE, &response->contentType);
-    QueryText(request_.Get(), WINHTTP_QUERY_CUSTOM, &response->disposition, L"Content-Disposition");
-    QueryText(request_.Get(), WINHTTP_QUERY_CUSTOM, &response->etag, L"ETag");
-    QueryText(request_.Get(), WINHTTP_QUERY_LAST_MODIFIED, &response->lastModified);
+    ReadResponse(status, current, response);
     return true;
   }
+}
+
+bool HttpRequest::OpenRequest(HINTERNET session, const UrlParts& parts, HttpError* error) {
+  Close();
+  connection_ = InternetHandle(WinHttpConnect(session, parts.host.c_str(), parts.port, 0));
+  if (!connection_.Get()) {
+    *error = NetworkError(GetLastError());
+    return false;
+  }
+  std::wstring path = EncodePath(parts.pathAndQuery);
+  request_ = InternetHandle(WinHttpOpenRequest(connection_.Get(), L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
+                                               WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                               WINHTTP_FLAG_ESCAPE_DISABLE | (parts.secure ? WINHTTP_FLAG_SECURE : 0)));
+  if (!request_.Get()) {
+    *error = NetworkError(GetLastError());
+    return false;
+  }
+  // Redirects are followed here, each one checked, never by WinHTTP.
+  DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
+  WinHttpSetOption(request_.Get(), WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof policy);
+  DWORD disable = WINHTTP_DISABLE_REDIRECTS;
+  WinHttpSetOption(request_.Get(), WINHTTP_OPTION_DISABLE_FEATURE, &disable, sizeof disable);
+  return true;
+}
+
+bool HttpRequest::Send(const std::wstring& headers, const ProxySettings& proxy, DWORD* status, HttpError* error) {
+  for (int attempt = 0;; ++attempt) {
+    if (!WinHttpSendRequest(request_.Get(), headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str(),
+                            headers.empty() ? 0 : static_cast<DWORD>(-1), WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+        !WinHttpReceiveResponse(request_.Get(), nullptr)) {
+      *error = NetworkError(GetLastError());
+      return false;
+    }
+    DWORD size = sizeof *status;
+    if (!WinHttpQueryHeaders(request_.Get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                             WINHTTP_HEADER_NAME_BY_INDEX, status, &size, WINHTTP_NO_HEADER_INDEX)) {
+      *error = NetworkError(GetLastError());
+      return false;
+    }
+    if (*status != HTTP_STATUS_PROXY_AUTH_REQ) return true;
+    DWORD scheme = 0;
+    if (proxy.user.empty() || attempt >= 2 || !PickAuthScheme(request_.Get(), &scheme)) {
+      error->code = static_cast<int32_t>(*status);
+      error->message = proxy.user.empty() ? L"the proxy requires a user name and password"
+                                          : L"the proxy refused the user name and password";
+      error->transient = false;
+      return false;
+    }
+    WinHttpSetCredentials(request_.Get(), WINHTTP_AUTH_TARGET_PROXY, scheme, proxy.user.c_str(),
+                          proxy.password.c_str(), nullptr);
+  }
+}
+
+void HttpRequest::ReadResponse(DWORD status, const std::wstring& finalUrl, HttpResponse* response) {
+  *response = HttpResponse();
+  response->status = status;
+  response->finalUrl = finalUrl;
+  std::wstring text;
+  if (QueryText(request_.Get(), WINHTTP_QUERY_CONTENT_LENGTH, &text) && !ParseInt64(text, &response->contentLength))
+    response->contentLength = -1;
+  if (status == 206 && QueryText(request_.Get(), WINHTTP_QUERY_CONTENT_RANGE, &text))
+    response->hasRange = ParseContentRange(text, &response->rangeBegin, &response->rangeEnd, &response->rangeTotal);
+  if (QueryText(request_.Get(), WINHTTP_QUERY_ACCEPT_RANGES, &text)) response->acceptsRanges = text.find(L"bytes") != std::wstring::npos;
+  QueryText(request_.Get(), WINHTTP_QUERY_CONTENT_TYPE, &response->contentType);
+  QueryText(request_.Get(), WINHTTP_QUERY_CUSTOM, &response->disposition, L"Content-Disposition");
+  QueryText(request_.Get(), WINHTTP_QUERY_CUSTOM, &response->etag, L"ETag");
+  QueryText(request_.Get(), WINHTTP_QUERY_LAST_MODIFIED, &response->lastModified);
 }
 
 bool HttpRequest::Available(DWORD* size, HttpError* error) {

@@ -60,6 +60,8 @@ struct HttpResponse {
   std::wstring finalUrl;
 };
 
+struct UrlParts;
+
 class HttpRequest {
  public:
   // Sends a GET; with range, asks for "bytes=begin-" or "bytes=begin-end"
@@ -79,6 +81,14 @@ class HttpRequest {
   void Close();
 
  private:
+  // A fresh connection and GET request to the address, redirects off.
+  bool OpenRequest(HINTERNET session, const UrlParts& parts, HttpError* error);
+  // Sends the request and reads the status, answering a proxy's demand for
+  // credentials (twice at most) when the options have them.
+  bool Send(const std::wstring& headers, const ProxySettings& proxy, DWORD* status, HttpError* error);
+  // The headers of an accepted answer.
+  void ReadResponse(DWORD status, const std::wstring& finalUrl, HttpResponse* response);
+
   InternetHandle connection_;
   InternetHandle request_;
 };

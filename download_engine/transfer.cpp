@@ -133,43 +133,18 @@ void Transfer::LeadWork(bool* ended) {
     end(&error);
     return;
   }
-  std::vector<char> buffer;
   for (int attempt = 0;; ++attempt) {
-    size_t first = 0;
-    int64_t begin = 0;
-    bool anyProgress = false;
-    bool nothingLeft = true;
-    {
-      std::lock_guard<std::mutex> hold(mutex_);
-      if (ranges_.empty()) ranges_.push_back(Range());
-      for (size_t i = 0; i < ranges_.size(); ++i) {
-        anyProgress = anyProgress || ranges_[i].received > 0;
-        if (nothingLeft && (ranges_[i].end < 0 || ranges_[i].received < ranges_[i].end - ranges_[i].begin)) {
-          first = i;
-          nothingLeft = false;
-        }
-      }
-      if (nothingLeft) {
-        // Everything was already in the file: only the rename is left.
-        responded_ = true;
-        size_ = ranges_.back().end;
-      } else {
-        ranges_[first].owner = 0;
-        begin = ranges_[first].begin + ranges_[first].received;
-      }
-    }
-    if (nothingLeft) break;
+    LeadStart start = ChooseLeadRange();
+    if (start.nothingLeft) break;
 
     HttpRequest request;
     HttpResponse response;
-    bool askRange = begin > 0 || plan_.connections > 1;
-    if (!request.Open(session_.Get(), plan_.http, *cookies_, plan_.url, plan_.referrer, askRange, begin, -1,
-                      begin > 0 ? plan_.validator : std::wstring(), plan_.validatorUrl, &response, &error)) {
+    bool askRange = start.begin > 0 || plan_.connections > 1;
+    if (!request.Open(session_.Get(), plan_.http, *cookies_, plan_.url, plan_.referrer, askRange, start.begin, -1,
+                      start.begin > 0 ? plan_.validator : std::wstring(), plan_.validatorUrl, &response, &error)) {
       // 416: the range is beyond the resource as it is now; start over without one.
       if (error.code == 416 && attempt == 0) {
-        std::lock_guard<std::mutex> hold(mutex_);
-        ranges_.assign(1, Range());
-        size_ = -1;
+        StartOver(false);
         continue;
       }
       end(&error);
@@ -179,98 +154,141 @@ void Transfer::LeadWork(bool* ended) {
       end(nullptr);
       return;
     }
-    if (SizeProblem(response, &error)) {
-      end(&error);
-      return;
-    }
-    bool restart = false;
     int64_t total = -1;
-    if (response.status == 206) {
-      if (!response.hasRange || response.rangeBegin != begin) {
-        error = Problem(L"the server sent another part of the file than the one asked for");
+    switch (JudgeResponse(response, start.begin, attempt, &total, &error)) {
+      case Judgement::Fail:
         end(&error);
         return;
-      }
-      total = response.rangeTotal;
-      // The bytes so far came with a validator: a part with another one (or
-      // none) is of another file, whatever If-Range the server ignored.
-      bool otherFile = begin > 0 && !plan_.validator.empty() && ValidatorOf(response) != plan_.validator;
-      if (otherFile || (begin > 0 && size_ >= 0 && total >= 0 && total != size_)) {
-        // The resource changed under the bytes already in the file.
-        if (attempt > 0) {
-          error = Problem(L"the file on the server keeps changing");
-          end(&error);
-          return;
-        }
-        std::lock_guard<std::mutex> hold(mutex_);
-        ranges_.assign(1, Range());
-        size_ = -1;
-        plan_.validator.clear();
+      case Judgement::StartOver:
+        StartOver(true);
         continue;
-      }
-    } else {
-      total = response.contentLength;
-      restart = anyProgress;
+      case Judgement::Take:
+        break;
     }
-    ResponseFacts facts;
-    {
-      std::lock_guard<std::mutex> hold(mutex_);
-      if (restart) {
-        ranges_.assign(1, Range());
-        ranges_[0].owner = 0;
-        first = 0;
-      }
-      if (total >= 0) size_ = total;
-      if (ranges_.size() == 1) ranges_[0].end = size_;
-      splitting_ = response.status == 206 && size_ >= 0;
-      responded_ = true;
-      facts.size = size_;
-    }
-    facts.suggestedName = FileNameFromDisposition(response.disposition);
-    facts.contentType = response.contentType;
-    facts.finalUrl = response.finalUrl;
-    facts.validator = ValidatorOf(response);
-    facts.restartedFromZero = restart || !anyProgress;
-    plan_.validator = facts.validator;
-    plan_.validatorUrl = response.finalUrl;
-
+    ResponseFacts facts = TakeResponse(response, total, &start);
     std::wstring partialPath;
-    if (!host_->TransferResponded(plan_.taskId, this, facts, &partialPath, &error)) {
-      end(&error);
-      return;
-    }
-    {
-      std::lock_guard<std::mutex> hold(fileMutex_);
-      partialPath_ = partialPath;
-      file_ = CreateFileW(partialPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                          nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-      if (file_ == INVALID_HANDLE_VALUE) {
-        DWORD code = GetLastError();
-        error = Problem(L"the partial file could not be opened (Windows error " + std::to_wstring(code) + L")", false,
-                        static_cast<int32_t>(code));
-      } else if (restart || !anyProgress) {
-        SetEndOfFile(file_);
-      }
-    }
-    if (file_ == INVALID_HANDLE_VALUE) {
+    if (!host_->TransferResponded(plan_.taskId, this, facts, &partialPath, &error) ||
+        !OpenPartialFile(partialPath, facts.restartedFromZero, &error)) {
       end(&error);
       return;
     }
     if (splitting_ && plan_.connections > 1) StartHelpers(session_.Get());
-
-    buffer.resize(std::clamp<uint32_t>(plan_.cacheBytes / static_cast<uint32_t>(plan_.connections), kMinBuffer,
-                                       kMaxBuffer));
-    bool ok = Pump(0, first, request, buffer, &error);
-    request.Close();
-    while (ok && !stop_) {
-      size_t range;
-      if (!ClaimWork(0, &range)) break;
-      ok = FetchRange(0, range, session_.Get(), buffer, &error);
-    }
-    end(ok ? nullptr : &error);
+    end(PumpLead(start.range, request, &error) ? nullptr : &error);
     return;
   }
   end(nullptr);
+}
+
+Transfer::LeadStart Transfer::ChooseLeadRange() {
+  LeadStart start;
+  bool nothingLeft = true;
+  std::lock_guard<std::mutex> hold(mutex_);
+  if (ranges_.empty()) ranges_.push_back(Range());
+  for (size_t i = 0; i < ranges_.size(); ++i) {
+    start.anyProgress = start.anyProgress || ranges_[i].received > 0;
+    if (nothingLeft && (ranges_[i].end < 0 || ranges_[i].received < ranges_[i].end - ranges_[i].begin)) {
+      start.range = i;
+      nothingLeft = false;
+    }
+  }
+  start.nothingLeft = nothingLeft;
+  if (nothingLeft) {
+    // Everything was already in the file: only the rename is left.
+    responded_ = true;
+    size_ = ranges_.back().end;
+  } else {
+    ranges_[start.range].owner = 0;
+    start.begin = ranges_[start.range].begin + ranges_[start.range].received;
+  }
+  return start;
+}
+
+void Transfer::StartOver(bool forgetValidator) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  ranges_.assign(1, Range());
+  size_ = -1;
+  if (forgetValidator) plan_.validator.clear();
+}
+
+Transfer::Judgement Transfer::JudgeResponse(const HttpResponse& response, int64_t begin, int attempt, int64_t* total,
+                                            HttpError* error) {
+  if (SizeProblem(response, error)) return Judgement::Fail;
+  if (response.status != 206) {
+    *total = response.contentLength;
+    return Judgement::Take;
+  }
+  if (!response.hasRange || response.rangeBegin != begin) {
+    *error = Problem(L"the server sent another part of the file than the one asked for");
+    return Judgement::Fail;
+  }
+  *total = response.rangeTotal;
+  // The bytes so far came with a validator: a part with another one (or
+  // none) is of another file, whatever If-Range the server ignored.
+  bool otherFile = begin > 0 && !plan_.validator.empty() && ValidatorOf(response) != plan_.validator;
+  if (otherFile || (begin > 0 && size_ >= 0 && *total >= 0 && *total != size_)) {
+    // The resource changed under the bytes already in the file.
+    if (attempt > 0) {
+      *error = Problem(L"the file on the server keeps changing");
+      return Judgement::Fail;
+    }
+    return Judgement::StartOver;
+  }
+  return Judgement::Take;
+}
+
+ResponseFacts Transfer::TakeResponse(const HttpResponse& response, int64_t total, LeadStart* start) {
+  // A whole body (200) after bytes were already in: the download starts again from zero.
+  bool restart = response.status != 206 && start->anyProgress;
+  ResponseFacts facts;
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (restart) {
+      ranges_.assign(1, Range());
+      ranges_[0].owner = 0;
+      start->range = 0;
+    }
+    if (total >= 0) size_ = total;
+    if (ranges_.size() == 1) ranges_[0].end = size_;
+    splitting_ = response.status == 206 && size_ >= 0;
+    responded_ = true;
+    facts.size = size_;
+  }
+  facts.suggestedName = FileNameFromDisposition(response.disposition);
+  facts.contentType = response.contentType;
+  facts.finalUrl = response.finalUrl;
+  facts.validator = ValidatorOf(response);
+  facts.restartedFromZero = restart || !start->anyProgress;
+  plan_.validator = facts.validator;
+  plan_.validatorUrl = response.finalUrl;
+  return facts;
+}
+
+bool Transfer::OpenPartialFile(const std::wstring& path, bool truncate, HttpError* error) {
+  std::lock_guard<std::mutex> hold(fileMutex_);
+  partialPath_ = path;
+  file_ = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file_ == INVALID_HANDLE_VALUE) {
+    DWORD code = GetLastError();
+    *error = Problem(L"the partial file could not be opened (Windows error " + std::to_wstring(code) + L")", false,
+                     static_cast<int32_t>(code));
+    return false;
+  }
+  if (truncate) SetEndOfFile(file_);
+  return true;
+}
+
+bool Transfer::PumpLead(size_t first, HttpRequest& request, HttpError* error) {
+  std::vector<char> buffer(
+      std::clamp<uint32_t>(plan_.cacheBytes / static_cast<uint32_t>(plan_.connections), kMinBuffer, kMaxBuffer));
+  bool ok = Pump(0, first, request, buffer, error);
+  request.Close();
+  while (ok && !stop_) {
+    size_t range;
+    if (!ClaimWork(0, &range)) break;
+    ok = FetchRange(0, range, session_.Get(), buffer, error);
+  }
+  return ok;
 }
 
 void Transfer::StartHelpers(HINTERNET) {

@@ -113,8 +113,29 @@ class Transfer : public std::enable_shared_from_this<Transfer> {
     int owner = -1;         // connection working on it, -1 none
   };
 
+  // Where the first connection starts: the first range with bytes missing.
+  struct LeadStart {
+    size_t range = 0;
+    int64_t begin = 0;
+    bool anyProgress = false;  // some range already has bytes
+    bool nothingLeft = false;  // every byte is in the file
+  };
+  // What the first answer means for the transfer.
+  enum class Judgement { Take, StartOver, Fail };
+
   void Lead();
+  // The first connection: range choice, request, judging the answer, the
+  // partial file, then the pump.
   void LeadWork(bool* ended);
+  LeadStart ChooseLeadRange();
+  // Drops every range (and the validator the bytes came with): from zero again.
+  void StartOver(bool forgetValidator);
+  Judgement JudgeResponse(const HttpResponse& response, int64_t begin, int attempt, int64_t* total, HttpError* error);
+  // Records an accepted answer: size, ranges, whether connections may split.
+  ResponseFacts TakeResponse(const HttpResponse& response, int64_t total, LeadStart* start);
+  bool OpenPartialFile(const std::wstring& path, bool truncate, HttpError* error);
+  // Reads the first range on the answer at hand, then claims more work.
+  bool PumpLead(size_t first, HttpRequest& request, HttpError* error);
   void Helper(int index);
   // Reads one range to its (possibly moving) end; false on a failure.
   bool Pump(int index, size_t range, HttpRequest& request, std::vector<char>& buffer, HttpError* error);

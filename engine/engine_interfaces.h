@@ -15,7 +15,8 @@ constexpr IID IID_ISchedule = {0x051AB774, 0x9AE7, 0x455C, {0x9B, 0x76, 0x15, 0x
 constexpr IID IID_IConfig = {0x38CB9CE0, 0x6B8D, 0x4AA4, {0x99, 0xE5, 0xF1, 0xC4, 0x18, 0xB1, 0x00, 0xE6}};
 // {3D00073A-EDC9-4E13-95AE-9D02FBCCD572}
 constexpr IID IID_IDownload = {0x3D00073A, 0xEDC9, 0x4E13, {0x95, 0xAE, 0x9D, 0x02, 0xFB, 0xCC, 0xD5, 0x72}};
-// The event interface offered by the Download object's connection point.
+// The event interface offered by the Download object's connection point; its
+// one event is described in engine/task_event.h.
 // {A8316529-806D-427F-BAF4-981214AD28A3}
 constexpr IID DIID_ITaskEvents = {0xA8316529, 0x806D, 0x427F, {0xBA, 0xF4, 0x98, 0x12, 0x14, 0xAD, 0x28, 0xA3}};
 
@@ -54,8 +55,8 @@ struct IConfig : public IDispatch {
 
 struct IDownload : public IDispatch {
   virtual HRESULT STDMETHODCALLTYPE StartupStep1() = 0;                                 // 7
-  virtual HRESULT STDMETHODCALLTYPE CreateDownload(BSTR text1, BSTR text2, BSTR text3, BSTR text4, long number1,
-                                                   long number2, BYTE* created) = 0;    // 8
+  virtual HRESULT STDMETHODCALLTYPE CreateDownload(BSTR url, BSTR folder, BSTR fileName, BSTR referrer,
+                                                   long connections, long flags, BYTE* state) = 0;  // 8
   virtual HRESULT STDMETHODCALLTYPE StopDownload(BSTR key) = 0;                         // 9
   virtual HRESULT STDMETHODCALLTYPE DeleteDownload(BSTR key, long flag) = 0;            // 10
   virtual HRESULT STDMETHODCALLTYPE GetBlockStatusList(BSTR key, BSTR* text, long* count) = 0;  // 11
@@ -72,25 +73,24 @@ struct IDownload : public IDispatch {
   virtual HRESULT STDMETHODCALLTYPE ImportTask(BSTR task) = 0;                          // 22
   virtual HRESULT STDMETHODCALLTYPE Move(BSTR key, BYTE position) = 0;                  // 23
   virtual HRESULT STDMETHODCALLTYPE Unused24() = 0;                                     // 24
-  virtual HRESULT STDMETHODCALLTYPE ArchiveTask(BYTE number1, BSTR text1, LONGLONG number2, BSTR text2, BSTR text3,
-                                                BSTR text4, BSTR key, BSTR text5, BSTR text6, BSTR text7,
-                                                ULONG number3, BYTE number4, long number5) = 0;  // 25
+  // The values of a finished task's event handed back (engine/task_event.h: ArchiveTaskEvent).
+  virtual HRESULT STDMETHODCALLTYPE ArchiveTask(BYTE connections, BSTR fileName, LONGLONG size, BSTR path,
+                                                BSTR finalUrl, BSTR contentType, BSTR key, BSTR url, BSTR created,
+                                                BSTR finished, ULONG averageSpeed, BYTE complete,
+                                                long reserved) = 0;  // 25
   virtual HRESULT STDMETHODCALLTYPE ListWorkTasks(VARIANT* keys) = 0;                   // 26
-  virtual HRESULT STDMETHODCALLTYPE QueryTaskInfo(BSTR key, BSTR* text1, BSTR* text2, BSTR* text3, BYTE* state,
-                                                  LONGLONG* number1, LONGLONG* number2, ULONG* number3,
-                                                  BSTR* text4) = 0;                     // 27
+  // The caller presets state to 0xFF: still 0xFF afterwards means no such task.
+  virtual HRESULT STDMETHODCALLTYPE QueryTaskInfo(BSTR key, BSTR* url, BSTR* folder, BSTR* fileName, BYTE* state,
+                                                  LONGLONG* size, LONGLONG* done, ULONG* speed,
+                                                  BSTR* message) = 0;                   // 27
   virtual HRESULT STDMETHODCALLTYPE ListFinishedTasks(VARIANT* texts) = 0;              // 28
-  virtual HRESULT STDMETHODCALLTYPE DeleteDownload2(BSTR key, BSTR text, long flag) = 0;  // 29
+  virtual HRESULT STDMETHODCALLTYPE DeleteDownload2(BSTR key, BSTR path, long flag) = 0;  // 29
 };
 
 // __uuidof(ISchedule) and the others name these identifiers.
 __CRT_UUID_DECL(ISchedule, 0x051AB774, 0x9AE7, 0x455C, 0x9B, 0x76, 0x15, 0xE2, 0xB5, 0x2F, 0xE5, 0xAB)
 __CRT_UUID_DECL(IConfig, 0x38CB9CE0, 0x6B8D, 0x4AA4, 0x99, 0xE5, 0xF1, 0xC4, 0x18, 0xB1, 0x00, 0xE6)
 __CRT_UUID_DECL(IDownload, 0x3D00073A, 0xEDC9, 0x4E13, 0x95, 0xAE, 0x9D, 0x02, 0xFB, 0xCC, 0xD5, 0x72)
-
-// The event method's 24 arguments arrive in COM order (last declared first):
-// DISPPARAMS index k holds declared parameter 24 - k.
-constexpr unsigned kTaskEventArgumentCount = 24;
 
 // ProgIDs.
 constexpr wchar_t kScheduleProgId[] = L"transfer.Schedule";

@@ -42,7 +42,6 @@ class Element {
   uint64_t Id() const { return id_; }
   NPP Npp() { return &npp_; }
   HWND Window() const { return window_; }
-  const PluginLibrary* Library() const { return library_; }
   const std::string& Page() const { return page_; }
   NPObject* scriptable = nullptr;
   // The page's window object on the object ledger (by id, so that one a faulty

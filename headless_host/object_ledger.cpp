@@ -76,10 +76,3 @@ NPObject* ObjectLedger::Find(uint64_t id) const {
   auto found = byId_.find(id);
   return found != byId_.end() ? found->second : nullptr;
 }
-
-std::size_t ObjectLedger::CountOf(NPP owner) const {
-  std::size_t count = 0;
-  for (const auto& entry : entries_)
-    if (entry.second.owner == owner) ++count;
-  return count;
-}

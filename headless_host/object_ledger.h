@@ -32,7 +32,6 @@ class ObjectLedger {
   uint64_t Id(const NPObject* object) const;
   NPObject* Find(uint64_t id) const;
   std::size_t Count() const { return entries_.size(); }
-  std::size_t CountOf(NPP owner) const;
 
  private:
   struct Entry {

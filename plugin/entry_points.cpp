@@ -15,9 +15,6 @@
 
 namespace {
 
-const char kMimeDescription[] = "application/x-halvoplugin::Halvo Transfer Plugin";
-const char kPluginName[] = "Halvo Transfer Plugin";
-
 ULONG_PTR gdiplusToken = 0;
 // CoInitialize calls that succeeded and still wait for their CoUninitialize.
 int comInitCount = 0;
@@ -55,6 +52,7 @@ NPError NPP_New(NPMIMEType pluginType, NPP instance, uint16_t mode, int16_t argc
 
 NPError NPP_Destroy(NPP instance, NPSavedData** save) {
   return Guarded<NPError>(NPERR_GENERIC_ERROR, [&]() -> NPError {
+    // Spelt as the log lines always were: readers of existing logs match this text.
     WriteLog("NPP_Destory");
     PluginBase* plugin = InstanceObject(instance);
     if (plugin == nullptr) return NPERR_INVALID_INSTANCE_ERROR;
@@ -114,7 +112,7 @@ NPError NPP_GetValue(NPP instance, NPPVariable variable, void* value) {
   }
   // Asked before any instance exists: the module names itself.
   if ((variable == NPPVpluginNameString || variable == NPPVpluginDescriptionString) && value != nullptr) {
-    *static_cast<const char**>(value) = kPluginName;
+    *static_cast<const char**>(value) = PluginFactory::ModuleName();
     return NPERR_NO_ERROR;
   }
   return NPERR_GENERIC_ERROR;
@@ -157,7 +155,10 @@ NPError OSCALL NP_Initialize(NPNetscapeFuncs* browserFuncs) {
     if (browserFuncs == nullptr) return NPERR_INVALID_FUNCTABLE_ERROR;
     if ((browserFuncs->version >> 8) > NP_VERSION_MAJOR) return NPERR_INCOMPATIBLE_VERSION_ERROR;
     SetHostFunctions(browserFuncs);
-    // A second NP_Initialize keeps the running GDI+ instead of leaking a second one.
+    // GDI+ is started and stopped with the module although nothing here draws:
+    // a page's plug-in element has always run with GDI+ up in the browser
+    // process, and what else lives there may count on it. A second
+    // NP_Initialize keeps the running GDI+ instead of leaking a second one.
     if (gdiplusToken == 0) {
       Gdiplus::GdiplusStartupInput input;
       input.GdiplusVersion = 1;
@@ -186,6 +187,6 @@ NPError OSCALL NP_Shutdown(void) {
   return NPERR_NO_ERROR;
 }
 
-const char* NP_GetMIMEDescription(void) { return kMimeDescription; }
+const char* NP_GetMIMEDescription(void) { return PluginFactory::MimeDescription(); }
 
 }  // extern "C"

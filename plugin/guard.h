@@ -3,14 +3,10 @@
 // entry and COM method runs its body through Guarded.
 #pragma once
 
-#include <comdef.h>
-
 template <typename Result, typename Body>
 Result Guarded(Result onFailure, Body&& body) noexcept {
   try {
     return body();
-  } catch (const _com_error&) {
-    return onFailure;
   } catch (...) {
     return onFailure;
   }

@@ -20,8 +20,6 @@ Member Entry(Member NPNetscapeFuncs::*member, std::size_t offset) {
 
 void SetHostFunctions(NPNetscapeFuncs* table) { hostFunctions = table; }
 
-NPNetscapeFuncs* HostFunctions() { return hostFunctions; }
-
 NPError NPN_SetValue(NPP instance, NPPVariable variable, void* value) {
   auto f = HOST_ENTRY(setvalue);
   return f ? f(instance, variable, value) : NPERR_GENERIC_ERROR;

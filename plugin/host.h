@@ -7,7 +7,6 @@
 #include "npapi/npfunctions.h"
 
 void SetHostFunctions(NPNetscapeFuncs* table);
-NPNetscapeFuncs* HostFunctions();
 
 NPError NPN_SetValue(NPP instance, NPPVariable variable, void* value);
 NPObject* NPN_CreateObject(NPP npp, NPClass* aClass);

@@ -1,3 +1,5 @@
+// The diagnostic log: one file per browser process, appended to and flushed
+// line by line.
 #include "plugin/log.h"
 
 #include <windows.h>
@@ -20,6 +22,9 @@ struct LogCloser {
 bool OpenLogFile() {
   if (logFile != nullptr) return false;
   GetLocalTime(&clockRecord);
+  // The folder and the "NPAPI" prefix are where support and users have always
+  // looked for this log; the folder is never created here, so the log stays
+  // off unless someone made the folder on purpose.
   char name[260];
   std::snprintf(name, sizeof name, "C:\\screencapturelog\\%s_%d%02d%02d_%d.log", "NPAPI", clockRecord.wYear,
                 clockRecord.wMonth, clockRecord.wDay, static_cast<int>(GetCurrentProcessId()));

@@ -87,9 +87,9 @@ ensure_bridge_packages() {
 }
 
 # The emulated 32-bit PC that runs the i686 tests: built once into build/vm32
-# and rebuilt only when its recipe (vm32/image/) changes.
+# and rebuilt only when its recipe (tests/vm32/image/) changes.
 ensure_vm32_image() {
-  "$ROOT/vm32/ensure-image.sh" "$BUILD/vm32"
+  "$ROOT/tests/vm32/ensure-image.sh" "$BUILD/vm32"
 }
 
 # Runs CTest in the x86_64 tree with the given arguments. CTest shows a test's

@@ -34,7 +34,7 @@ std::wstring AnsiDecoded(const std::string& bytes) {
   return std::wstring(buffer, units > 0 ? units - 1 : 0);
 }
 
-// The runners (tests/run-under-wine.sh.in, vm32/guest-setup.sh) pin the Western
+// The runners (tests/run-under-wine.sh.in, tests/vm32/guest-setup.sh) pin the Western
 // ANSI code page, so that what the ANSI route makes of bytes is known exactly.
 const UINT kWesternCodePage = 1252;
 

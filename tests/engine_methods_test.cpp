@@ -131,9 +131,9 @@ TEST_F(EngineMethods, AnyArgumentsAreReadFromTheirValueBytes) {
 
 TEST_F(EngineMethods, DeleteDownloadTakesTheTaskOutOfTheStoreBeforeTheEngineHearsOfIt) {
   TaskEventArgs event;
-  event.SetNumber(TaskEventArgs::kKind, 3);
-  event.SetText(TaskEventArgs::kKey, L"k\u00E9");
-  event.SetNumber(TaskEventArgs::kState, 1);
+  event.SetNumber(task_event::kKind, 3);
+  event.SetText(task_event::kKey, L"k\u00E9");
+  event.SetNumber(task_event::kState, 1);
   engine.Fire(event.data(), TaskEventArgs::kCount);
   ASSERT_EQ(1u, StoredTasks().size());
   engine.Fail(L"Download", L"DeleteDownload", E_FAIL);
@@ -147,9 +147,9 @@ TEST_F(EngineMethods, DeleteDownloadTakesTheTaskOutOfTheStoreBeforeTheEngineHear
 // other delete still reaches the working task of the key.
 TEST_F(EngineMethods, DeletingAFinishedEntryByItsPathLeavesTheWorkingRedownloadOfItsAddress) {
   TaskEventArgs event;
-  event.SetNumber(TaskEventArgs::kKind, 3);
-  event.SetText(TaskEventArgs::kKey, L"k");
-  event.SetNumber(TaskEventArgs::kState, 1);
+  event.SetNumber(task_event::kKind, 3);
+  event.SetText(task_event::kKey, L"k");
+  event.SetNumber(task_event::kState, 1);
   engine.Fire(event.data(), TaskEventArgs::kCount);
   engine.SetList(L"ListFinishedTasks", {L"other|u|C:\\d|b.bin|6|1|1|0|t|C:\\d\\b.bin|u|c|t",
                                         L"k|u|C:\\d|a.bin|6|1|1|0|t|C:\\d\\a.bin|u|c|t"});
@@ -230,11 +230,11 @@ TEST_F(EngineMethods, WorkListLoadsDeliversAndForgetsTheEnginesOwnTasks) {
 
 TEST_F(EngineMethods, AWorkTaskThePageKnewFromAnEventIsRefreshedDeliveredOnceAndKept) {
   TaskEventArgs event;
-  event.SetNumber(TaskEventArgs::kKind, 3);
-  event.SetText(TaskEventArgs::kKey, L"a");
-  event.SetNumber(TaskEventArgs::kState, 1);
+  event.SetNumber(task_event::kKind, 3);
+  event.SetText(task_event::kKey, L"a");
+  event.SetNumber(task_event::kState, 1);
   engine.Fire(event.data(), TaskEventArgs::kCount);
-  event.SetText(TaskEventArgs::kKey, L"from-event");
+  event.SetText(task_event::kKey, L"from-event");
   engine.Fire(event.data(), TaskEventArgs::kCount);
   engine.SetList(L"ListWorkTasks", {L"a", L"new"});
   TestEngineTaskInfo refreshed = {L"r", L"", L"", L"", TRUE, 2, 0, 0, 0};

@@ -18,19 +18,20 @@ class EventSink : public PluginEngineTest {
  protected:
   // An event with distinct values everywhere, so every field can be traced.
   void Fill(TaskEventArgs& event, int kind, const wchar_t* key, int state) {
-    for (unsigned index = 1; index <= 15; ++index)
-      if (index != 14) event.SetText(index, (L"t" + std::to_wstring(index)).c_str());
-    event.SetText(TaskEventArgs::kKey, key);
-    event.SetNumber(TaskEventArgs::kKind, kind);
-    event.SetNumber(TaskEventArgs::kState, state);
-    event.SetNumber(14, 14);
-    event.SetReal(16, 0.5);
-    event.SetNumber(17, 17);
-    event.SetNumber(18, 18);
-    event.SetNumber(20, -20);
-    event.SetNumber(21, 21);
-    event.SetNumber(22, -22);
-    event.SetNumber(23, 23);
+    using namespace task_event;
+    for (unsigned index = kFolder; index <= kStateName; ++index)
+      if (index != kQueuePosition) event.SetText(index, (L"t" + std::to_wstring(index)).c_str());
+    event.SetText(kKey, key);
+    event.SetNumber(kKind, kind);
+    event.SetNumber(kState, state);
+    event.SetNumber(kQueuePosition, 14);
+    event.SetReal(kPercent, 0.5);
+    event.SetNumber(kConnections, 17);
+    event.SetNumber(kComplete, 18);
+    event.SetNumber(kErrorCode, -20);
+    event.SetNumber(kSpeed, 21);
+    event.SetNumber(kSize, -22);
+    event.SetNumber(kDone, 23);
   }
   TestEngineFireResult Fire(int kind, const wchar_t* key, int state, DISPID dispid = 1) {
     TaskEventArgs event;
@@ -150,17 +151,17 @@ TEST_F(EventSink, ShortOrMissingArgumentListsAreIgnored) {
 TEST_F(EventSink, NullTextsAreEmptyAndNonTextsInTextPlacesAreNeverReadAsPointers) {
   TaskEventArgs event;
   Fill(event, 3, L"k", 1);
-  event.SetText(1, nullptr);
+  event.SetText(task_event::kFolder, nullptr);
   VARIANT number;
   VariantInit(&number);
   V_VT(&number) = VT_I4;
   V_I4(&number) = 0x12345678;  // as a pointer this would crash
-  event.Set(3, number);
+  event.Set(task_event::kUrl, number);
   VARIANT byReference;
   VariantInit(&byReference);
   V_VT(&byReference) = VT_I8;
   V_I8(&byReference) = 0x7FFFFFFFFFFF;
-  event.Set(13, byReference);
+  event.Set(task_event::kMessage, byReference);
   EXPECT_EQ(S_OK, engine.Fire(event.data(), TaskEventArgs::kCount));
   ASSERT_EQ(1u, PostedMessages().size());
   EXPECT_EQ(0u, PostedMessages()[0].find("3||k||t4|"));

@@ -17,9 +17,9 @@ using ::testing::ElementsAre;
 class EventThreads : public PluginEngineTest {
  protected:
   static void Fill(TaskEventArgs& event, int kind, const std::wstring& key) {
-    event.SetNumber(TaskEventArgs::kKind, kind);
-    event.SetText(TaskEventArgs::kKey, key.c_str());
-    event.SetNumber(TaskEventArgs::kState, 1);
+    event.SetNumber(task_event::kKind, kind);
+    event.SetText(task_event::kKey, key.c_str());
+    event.SetNumber(task_event::kState, 1);
   }
   void FireHere(int kind, const std::wstring& key) {
     TaskEventArgs event;

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "transfer/message_format.h"
+#include "transfer/task_event.h"
 
 namespace {
 
@@ -20,6 +21,12 @@ TEST(GeneralNumber, SixSignificantDigitsAndThreeDigitExponents) {
   EXPECT_EQ(L"nan", FormatGeneralNumber(std::numeric_limits<double>::quiet_NaN()));
 }
 
+// Every text of the first thirteen positions reads "t" and its position.
+void NumberTexts(TaskEvent& event) {
+  for (unsigned position = task_event::kFolder; position <= task_event::kMessage; ++position)
+    *TextAt(event, position) = L"t" + std::to_wstring(position);
+}
+
 TaskEvent Event(uint8_t kind) {
   TaskEvent event;
   event.kind = kind;
@@ -29,27 +36,27 @@ TaskEvent Event(uint8_t kind) {
 TEST(EventMessage, TheDocumentedExamples) {
   TaskEvent event = Event(3);
   event.state = 5;
-  event.number20 = -1;
-  event.number21 = 7;
-  event.number22 = -2;
-  event.number23 = 900;
+  event.errorCode = -1;
+  event.speed = 7;
+  event.size = -2;
+  event.done = 900;
   EXPECT_EQ(L"3||||||||||||||0||0|0|0|5|-1|7|-2|900", FormatEventMessage(event));
   EXPECT_EQ(L"3||||||||||||||0||0|0|0|0|0|0|0|0", FormatEventMessage(Event(3)));
 }
 
 TEST(EventMessage, FieldsInArgumentOrderWithTheirWidths) {
   TaskEvent event = Event(255);
-  for (int i = 1; i <= 13; ++i) event.texts[i - 1] = L"t" + std::to_wstring(i);
-  event.number14 = 4294967295u;
-  event.text15 = L"t15";
-  event.number16 = 2.5e6;
-  event.number17 = 17;
-  event.number18 = 0;
+  NumberTexts(event);
+  event.queuePosition = 4294967295u;
+  event.stateName = L"t15";
+  event.percent = 2.5e6;
+  event.connections = 17;
+  event.complete = 0;
   event.state = 254;
-  event.number20 = std::numeric_limits<int32_t>::min();
-  event.number21 = 21;
-  event.number22 = std::numeric_limits<int64_t>::min();
-  event.number23 = std::numeric_limits<int64_t>::max();
+  event.errorCode = std::numeric_limits<int32_t>::min();
+  event.speed = 21;
+  event.size = std::numeric_limits<int64_t>::min();
+  event.done = std::numeric_limits<int64_t>::max();
   EXPECT_EQ(L"255|t1|t2|t3|t4|t5|t6|t7|t8|t9|t10|t11|t12|t13|4294967295|t15|2.5e+006|17|0|254|-2147483648|21|"
             L"-9223372036854775808|9223372036854775807",
             FormatEventMessage(event));
@@ -57,7 +64,7 @@ TEST(EventMessage, FieldsInArgumentOrderWithTheirWidths) {
 
 TEST(EventMessage, ABarInsideATextShiftsTheFieldsAfterIt) {
   TaskEvent event = Event(3);
-  event.texts[1] = L"a|b";  // the key
+  event.key = L"a|b";
   std::wstring text = FormatEventMessage(event);
   EXPECT_EQ(24, std::count(text.begin(), text.end(), L'|'));
   EXPECT_EQ(0u, text.find(L"3||a|b|"));
@@ -85,13 +92,13 @@ TEST(TaskRecordText, TheDocumentedExampleAndUnsignedSixtyFourBitNumbers) {
 
 TEST(TaskEventRecord, TakesItsFieldsFromTheDocumentedIndices) {
   TaskEvent event = Event(3);
-  for (int i = 1; i <= 13; ++i) event.texts[i - 1] = L"t" + std::to_wstring(i);
-  event.text15 = L"t15";
+  NumberTexts(event);
+  event.stateName = L"t15";
   event.state = 2;
-  event.number21 = 21;
-  event.number22 = 22;
-  event.number23 = 23;
-  _TaskParam record = event.Record();
+  event.speed = 21;
+  event.size = 22;
+  event.done = 23;
+  _TaskParam record = RecordOf(event);
   EXPECT_EQ(L"t2", record.key);
   EXPECT_EQ(L"t3", record.text1);
   EXPECT_EQ(L"t1", record.text2);

@@ -2,8 +2,7 @@
 
 #include <comdef.h>
 
-#include "engine/engine_call.h"
-#include "script/conversions.h"
+#include "script/com_error.h"
 #include "transfer/message_format.h"
 #include "transfer/message_relay.h"
 #include "transfer/task_event.h"
@@ -70,11 +69,12 @@ HRESULT STDMETHODCALLTYPE HalvoPlugin::CSink::Invoke(DISPID, REFIID, LCID, WORD,
 }
 
 void HalvoPlugin::CSink::Handle(const TaskEvent& event) {
-  if (event.kind == 0 || event.kind == 3 || event.state == 5) {
-    owner_->StoreTask(event.Record());
-    if (event.kind == 0) return;
-  } else if (event.kind == 5) {
-    owner_->RemoveTask(event.Key());
+  using namespace task_event;
+  if (event.kind == kKindRecord || event.kind == kKindTask || event.state == kStateCompleting) {
+    owner_->StoreTask(RecordOf(event));
+    if (event.kind == kKindRecord) return;
+  } else if (event.kind == kKindFinished) {
+    owner_->RemoveTask(event.key);
     Archive(event);
   }
   // Posted by the plug-in thread, in event order; the store was updated here.
@@ -87,13 +87,8 @@ void HalvoPlugin::CSink::Archive(const TaskEvent& event) {
   IDownload* download = owner_->download;
   if (download == nullptr) return;
   try {
-    EngineCall(download, &IDownload::ArchiveTask, static_cast<BYTE>(event.number17),
-               WideToBstr(event.Text(4).c_str()).Get(), static_cast<LONGLONG>(event.number22),
-               WideToBstr(event.Text(10).c_str()).Get(), WideToBstr(event.Text(11).c_str()).Get(),
-               WideToBstr(event.Text(12).c_str()).Get(), WideToBstr(event.Key().c_str()).Get(),
-               WideToBstr(event.Text(3).c_str()).Get(), WideToBstr(event.Text(8).c_str()).Get(),
-               WideToBstr(event.Text(9).c_str()).Get(), static_cast<ULONG>(event.number21),
-               static_cast<BYTE>(event.number18), 0L);
+    HRESULT archived = ArchiveTaskEvent(download, event);
+    if (archived < 0) RaiseComError(archived, download, IID_IDownload);
   } catch (const _com_error&) {
     // A failed archive is the engine's; the page still hears of the event.
   }

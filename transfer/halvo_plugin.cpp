@@ -103,7 +103,6 @@ void HalvoPlugin::CreateEngine() {
       EngineCall(download, &IDownload::StartupStep1);
       EngineCall(download, &IDownload::StartupStep2);
     }
-  } catch (const _com_error&) {
   } catch (...) {
   }
 }
@@ -193,6 +192,9 @@ void HalvoPlugin::RestoreWindowProcedure() {
   subclassedWindow = nullptr;
 }
 
+// Every message goes to the default procedure, not to the one it replaced: the
+// element's window has always behaved so, and passing messages on to the
+// browser's procedure would change what the browser sees from it.
 LRESULT CALLBACK HalvoPlugin::PluginWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   return DefWindowProcW(hwnd, message, wParam, lParam);
 }
@@ -213,10 +215,6 @@ NPError HalvoPlugin::GetValue(NPPVariable variable, void* value) {
     default:
       return NPERR_GENERIC_ERROR;
   }
-}
-
-void HalvoPlugin::DeliverPageMessage(const std::wstring& text) {
-  if (relay) relay->Deliver(text);
 }
 
 void HalvoPlugin::ForgetScriptObject(HalvoScriptObject* object) {

@@ -43,9 +43,6 @@ class HalvoPlugin : public PluginBase {
   // Hands each stored task's text to the page function, in key order; the lock is not held while it runs.
   void DeliverTaskRecords(NPObject* callback);
 
-  // Posts an engine event's text into the page from any thread, in event order.
-  void DeliverPageMessage(const std::wstring& text);
-
   // The script object is going away on its own (the host freed it).
   void ForgetScriptObject(HalvoScriptObject* object);
 

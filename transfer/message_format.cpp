@@ -53,20 +53,20 @@ std::wstring FormatEventMessage(const TaskEvent& event) {
   std::wstring text;
   text.reserve(256);
   text += Unsigned(event.kind);
-  for (int index = 1; index <= 13; ++index) {
+  for (unsigned position = task_event::kFolder; position <= task_event::kMessage; ++position) {
     text += L'|';
-    text += event.Text(index);
+    text += *TextAt(event, position);
   }
-  text += L'|' + Unsigned(event.number14);
-  text += L'|' + event.text15;
-  text += L'|' + FormatGeneralNumber(event.number16);
-  text += L'|' + Unsigned(event.number17);
-  text += L'|' + Unsigned(event.number18);
+  text += L'|' + Unsigned(event.queuePosition);
+  text += L'|' + event.stateName;
+  text += L'|' + FormatGeneralNumber(event.percent);
+  text += L'|' + Unsigned(event.connections);
+  text += L'|' + Unsigned(event.complete);
   text += L'|' + Unsigned(event.state);
-  text += L'|' + Signed(event.number20);
-  text += L'|' + Unsigned(event.number21);
-  text += L'|' + Signed(event.number22);
-  text += L'|' + Signed(event.number23);
+  text += L'|' + Signed(event.errorCode);
+  text += L'|' + Unsigned(event.speed);
+  text += L'|' + Signed(event.size);
+  text += L'|' + Signed(event.done);
   return text;
 }
 

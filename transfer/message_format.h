@@ -4,10 +4,10 @@
 
 #include <string>
 
-#include "transfer/task_event.h"
+#include "engine/task_event.h"
 #include "transfer/task_param.h"
 
-// The 24 event values in argument order; 64-bit numbers signed.
+// The 24 event values in position order (engine/task_event.h); 64-bit numbers signed.
 std::wstring FormatEventMessage(const TaskEvent& event);
 
 // key|text1|text2|text3|state|number1|number2|number3|text4|text5; 64-bit numbers unsigned.

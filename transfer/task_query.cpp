@@ -11,22 +11,23 @@ std::wstring TextOf(const UniqueBstr& text) { return text.Get() != nullptr ? std
 
 std::optional<_TaskParam> QueryTaskRecord(IDownload* download, const std::wstring& key) {
   UniqueBstr keyText = WideToBstr(key.c_str());
-  UniqueBstr text1, text2, text3, text4;
+  UniqueBstr url, folder, fileName, message;
   BYTE state = 0xFF;
-  LONGLONG number1 = 0, number2 = 0;
-  ULONG number3 = 0;
-  EngineCall(download, &IDownload::QueryTaskInfo, keyText.Get(), text1.Out(), text2.Out(), text3.Out(), &state,
-             &number1, &number2, &number3, text4.Out());
+  LONGLONG size = 0, done = 0;
+  ULONG speed = 0;
+  EngineCall(download, &IDownload::QueryTaskInfo, keyText.Get(), url.Out(), folder.Out(), fileName.Out(), &state,
+             &size, &done, &speed, message.Out());
   if (state == 0xFF) return std::nullopt;
+  // The same fields as the record an event of the task keeps (transfer/task_event.h).
   _TaskParam record;
   record.key = key;
-  record.text1 = TextOf(text1);
-  record.text2 = TextOf(text2);
-  record.text3 = TextOf(text3);
-  record.text4 = TextOf(text4);
+  record.text1 = TextOf(url);
+  record.text2 = TextOf(folder);
+  record.text3 = TextOf(fileName);
+  record.text4 = TextOf(message);
   record.state = state;
-  record.number1 = number1;
-  record.number2 = number2;
-  record.number3 = number3;
+  record.number1 = size;
+  record.number2 = done;
+  record.number3 = speed;
   return record;
 }

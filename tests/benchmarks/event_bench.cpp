@@ -12,6 +12,7 @@
 #include "transfer/halvo_plugin.h"
 #include "transfer/message_format.h"
 #include "transfer/page_channel.h"
+#include "transfer/task_event.h"
 
 namespace {
 
@@ -35,17 +36,17 @@ std::size_t WorkingSet() {
 TaskEvent TypicalEvent(int task, int step) {
   TaskEvent event;
   event.kind = 3;
-  event.texts[0] = L"http://downloads.example.test/files/archive-" + std::to_wstring(task) + L".zip";
-  event.texts[1] = L"task-" + std::to_wstring(task);
-  event.texts[2] = L"archive-" + std::to_wstring(task) + L".zip";
-  event.texts[3] = L"C:\\Users\\page\\Downloads";
-  event.texts[12] = L"\"quoted\" note";
-  event.number14 = 4;
-  event.number16 = 12.25 * step;
+  event.folder = L"C:\\Users\\page\\Downloads";
+  event.key = L"task-" + std::to_wstring(task);
+  event.url = L"http://downloads.example.test/files/archive-" + std::to_wstring(task) + L".zip";
+  event.fileName = L"archive-" + std::to_wstring(task) + L".zip";
+  event.message = L"\"quoted\" note";
+  event.queuePosition = 4;
+  event.percent = 12.25 * step;
   event.state = 1;
-  event.number21 = 250000;
-  event.number22 = 1048576LL * step;
-  event.number23 = 734003200;
+  event.speed = 250000;
+  event.size = 1048576LL * step;
+  event.done = 734003200;
   return event;
 }
 
@@ -72,7 +73,7 @@ int main() {
   plugin.Init(&npp, NP_EMBED, 0, nullptr, nullptr, nullptr);
   std::size_t before = WorkingSet();
   start = Seconds();
-  for (int i = 0; i < 1000000; ++i) plugin.StoreTask(TypicalEvent(i % 100, i).Record());
+  for (int i = 0; i < 1000000; ++i) plugin.StoreTask(RecordOf(TypicalEvent(i % 100, i)));
   double storing = Seconds() - start;
   std::size_t after = WorkingSet();
   int delivered = 0;

@@ -2,44 +2,15 @@
 // delete with or without the file, queue order, import, and the queries.
 #include <algorithm>
 
-#include "tests/download_engine/engine_fixture.h"
+#include "tests/download_engine/task_fixture.h"
 
 namespace {
 
-class TaskControl : public EngineTest {
+class TaskControl : public TaskTest {
  protected:
-  // Waits until the task has received at least the given bytes.
-  void WaitForBytes(const std::wstring& key, int64_t bytes) {
-    ASSERT_TRUE(events->WaitFor(
-        [&](const std::vector<EngineEvent>& seen) {
-          for (const auto& event : seen)
-            if (event.key == key && event.done >= bytes) return true;
-          return false;
-        },
-        15000))
-        << "the task never got " << bytes << " bytes";
-  }
   void Stop(const std::wstring& key) {
     Bstr k(key);
     ASSERT_EQ(S_OK, download->StopDownload(k));
-  }
-  // The last event of the task once its transfer has ended (no connection left open).
-  EngineEvent Settled(const std::wstring& key, uint8_t state) {
-    EngineEvent last;
-    events->WaitFor(
-        [&](const std::vector<EngineEvent>& seen) {
-          for (auto event = seen.rbegin(); event != seen.rend(); ++event) {
-            if (event->key != key) continue;
-            if (event->state == state && event->connections == 0) {
-              last = *event;
-              return true;
-            }
-            return false;
-          }
-          return false;
-        },
-        10000);
-    return last;
   }
 };
 

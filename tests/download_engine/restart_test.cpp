@@ -4,34 +4,11 @@
 // a damaged journal is set aside instead of stopping the engine.
 #include <algorithm>
 
-#include "tests/download_engine/engine_fixture.h"
+#include "tests/download_engine/task_fixture.h"
 
 namespace {
 
-class Restart : public EngineTest {
- protected:
-  int64_t WaitForBytes(const std::wstring& key, int64_t bytes) {
-    int64_t done = 0;
-    EXPECT_TRUE(events->WaitFor(
-        [&](const std::vector<EngineEvent>& seen) {
-          for (const auto& event : seen)
-            if (event.key == key && event.done >= bytes) done = event.done;
-          return done >= bytes;
-        },
-        15000));
-    return done;
-  }
-  BYTE State(const std::wstring& key, LONGLONG* done) {
-    Bstr k(key);
-    BSTR a = nullptr, b = nullptr, c = nullptr, d = nullptr;
-    BYTE state = 0xFF;
-    LONGLONG size = 0;
-    ULONG speed = 0;
-    EXPECT_EQ(S_OK, download->QueryTaskInfo(k, &a, &b, &c, &state, &size, done, &speed, &d));
-    TakeBstr(a), TakeBstr(b), TakeBstr(c), TakeBstr(d);
-    return state;
-  }
-};
+class Restart : public TaskTest {};
 
 TEST_F(Restart, WorkingAndFinishedTasksAndTheirProgressSurvive) {
   std::wstring finished = Server().DataUrl(40000, 80, L"survive");
@@ -51,9 +28,9 @@ TEST_F(Restart, WorkingAndFinishedTasksAndTheirProgressSurvive) {
   EXPECT_EQ(finished, Fields(FinishedTexts()[0])[0]);
   ASSERT_EQ((std::vector<std::wstring>{stopped, waiting}), WorkKeys());
   LONGLONG done = 0;
-  EXPECT_EQ(3, State(stopped, &done));
+  EXPECT_EQ(3, Query(stopped, nullptr, &done));
   EXPECT_GE(done, 250000) << "the progress made before the restart";
-  EXPECT_EQ(3, State(waiting, &done));
+  EXPECT_EQ(3, Query(waiting, nullptr, &done));
   EXPECT_EQ(0, DownloadingCount());
 
   Create(stopped);
@@ -72,7 +49,7 @@ TEST_F(Restart, ADownloadRunningAtShutdownComesBackStoppedOrWithAutoStartResumes
   StopEngine();
   StartEngine();
   LONGLONG done = 0;
-  EXPECT_EQ(3, State(url, &done)) << "AutoStart off (as the plug-in sets it): stopped";
+  EXPECT_EQ(3, Query(url, nullptr, &done)) << "AutoStart off (as the plug-in sets it): stopped";
   EXPECT_GT(done, 0);
   EXPECT_EQ(0, DownloadingCount());
 
@@ -150,7 +127,7 @@ TEST_F(Restart, AProcessKilledMidDownloadLosesNoFinishedTaskAndResumesTheRest) {
   ASSERT_EQ(1u, FinishedTexts().size()) << "the task finished before the crash is still there";
   ASSERT_EQ(std::vector<std::wstring>{url}, WorkKeys());
   LONGLONG done = 0;
-  EXPECT_EQ(3, State(url, &done)) << "the crashed download comes back stopped";
+  EXPECT_EQ(3, Query(url, nullptr, &done)) << "the crashed download comes back stopped";
   EXPECT_GT(done, 0) << "with the progress saved before the crash";
   Create(url, L"", 2);
   ExpectDownloaded(url, L"crash.bin", 3000000, 85);

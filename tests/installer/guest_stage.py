@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """The installer's checks, run inside the emulated 32-bit PC under wine32
-(tests/installer/run-stage.sh prepares them for a boot of vm32/run-guest.sh),
+(tests/installer/run-stage.sh prepares them for a boot of tests/vm32/run-guest.sh),
 in a Wine prefix of their own. Each scenario installs silently,
 compares the prefix before and after (registry and files), lets the headless
 host find the plug-in through the MozillaPlugins key alone and download a file

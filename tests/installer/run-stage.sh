@@ -1,5 +1,5 @@
 #!/bin/bash
-# The installer's stage of a guest boot (vm32/run-guest.sh): guest_stage.py runs
+# The installer's stage of a guest boot (tests/vm32/run-guest.sh): guest_stage.py runs
 # in the emulated 32-bit PC, in a Wine prefix of its own, against this build's
 # installer (I686_BUILD/installer) and a "previous" one made from the same
 # script with the version below VERSION.

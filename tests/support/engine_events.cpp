@@ -3,22 +3,6 @@
 #include <algorithm>
 #include <chrono>
 
-namespace {
-
-// Declared order of the event's parameters is the reverse of the array.
-const VARTYPE kExpectedTypes[24] = {VT_UI1,  VT_BSTR, VT_BSTR, VT_BSTR, VT_BSTR, VT_BSTR, VT_BSTR, VT_BSTR,
-                                    VT_BSTR, VT_BSTR, VT_BSTR, VT_BSTR, VT_BSTR, VT_BSTR, VT_UI4,  VT_BSTR,
-                                    VT_R8,   VT_UI1,  VT_UI1,  VT_UI1,  VT_I4,   VT_UI4,  VT_I8,   VT_I8};
-
-std::wstring Text(const VARIANT& value) {
-  return value.vt == VT_BSTR && value.bstrVal ? std::wstring(value.bstrVal, SysStringLen(value.bstrVal))
-                                              : std::wstring();
-}
-
-BSTR Copy(const std::wstring& text) { return SysAllocStringLen(text.data(), static_cast<UINT>(text.size())); }
-
-}  // namespace
-
 std::string StateText(uint8_t state) {
   static const char* const kNames[] = {"queued",     "connecting", "downloading", "stopped", "failed",
                                        "completing", "completed",  "cancelled",   "removed"};
@@ -63,44 +47,22 @@ HRESULT EventCollector::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* 
   std::vector<std::string> faults;
   if (id != 1) faults.push_back("event dispatch id " + std::to_string(id) + ", expected 1");
   if (!(flags & DISPATCH_METHOD)) faults.push_back("event not invoked as a method");
-  if (parameters == nullptr || parameters->cArgs != 24 || parameters->rgvarg == nullptr) {
+  if (parameters == nullptr || parameters->cArgs != task_event::kCount || parameters->rgvarg == nullptr) {
     std::lock_guard<std::mutex> hold(mutex_);
-    faults_.push_back("event with " + std::to_string(parameters ? parameters->cArgs : 0) + " arguments, expected 24");
+    faults_.push_back("event with " + std::to_string(parameters ? parameters->cArgs : 0) + " arguments, expected " +
+                      std::to_string(task_event::kCount));
     arrived_.notify_all();
     return S_OK;
   }
   if (parameters->cNamedArgs != 0) faults.push_back("event with named arguments");
   const VARIANT* a = parameters->rgvarg;
-  for (unsigned i = 0; i < 24; ++i) {
-    if (a[i].vt != kExpectedTypes[i])
-      faults.push_back("argument " + std::to_string(i) + " has VARTYPE " + std::to_string(a[i].vt) + ", expected " +
-                       std::to_string(kExpectedTypes[i]));
+  for (const task_event::Field& field : task_event::kFields) {
+    if (a[field.position].vt != field.type)
+      faults.push_back("argument " + std::to_string(field.position) + " (" + field.name + ") has VARTYPE " +
+                       std::to_string(a[field.position].vt) + ", expected " + std::to_string(field.type));
   }
   EngineEvent event;
-  event.kind = a[0].bVal;
-  event.folder = Text(a[1]);
-  event.key = Text(a[2]);
-  event.url = Text(a[3]);
-  event.fileName = Text(a[4]);
-  event.referrer = Text(a[5]);
-  event.validator = Text(a[6]);
-  event.partialPath = Text(a[7]);
-  event.created = Text(a[8]);
-  event.finished = Text(a[9]);
-  event.path = Text(a[10]);
-  event.finalUrl = Text(a[11]);
-  event.contentType = Text(a[12]);
-  event.message = Text(a[13]);
-  event.queuePosition = a[14].ulVal;
-  event.stateName = Text(a[15]);
-  event.percent = a[16].dblVal;
-  event.connections = a[17].bVal;
-  event.complete = a[18].bVal;
-  event.state = a[19].bVal;
-  event.errorCode = a[20].lVal;
-  event.speed = a[21].ulVal;
-  event.size = a[22].llVal;
-  event.done = a[23].llVal;
+  static_cast<TaskEvent&>(event) = *ReadTaskEvent(parameters, EventTexts::Whole);
   event.thread = GetCurrentThreadId();
   event.atMs = GetTickCount64();
 
@@ -109,13 +71,9 @@ HRESULT EventCollector::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* 
     std::lock_guard<std::mutex> hold(mutex_);
     archive = archive_;
   }
-  // What a page's sink does for kind 5 (with state other than 5): the 13 values back to ArchiveTask.
-  if (archive && event.kind == 5 && event.state != 5) {
-    BSTR texts[] = {Copy(event.fileName), Copy(event.path),    Copy(event.finalUrl), Copy(event.contentType),
-                    Copy(event.key),      Copy(event.url),     Copy(event.created),  Copy(event.finished)};
-    HRESULT result = archive->ArchiveTask(event.connections, texts[0], event.size, texts[1], texts[2], texts[3],
-                                          texts[4], texts[5], texts[6], texts[7], event.speed, event.complete, 0);
-    for (BSTR text : texts) SysFreeString(text);
+  // What a page's sink does for kind 5 (with state other than 5): the values back to ArchiveTask.
+  if (archive && event.kind == task_event::kKindFinished && event.state != task_event::kStateCompleting) {
+    HRESULT result = ArchiveTaskEvent(archive, event);
     std::lock_guard<std::mutex> hold(mutex_);
     archiveResults_.push_back(result);
   }

@@ -18,17 +18,11 @@
 #include <vector>
 
 #include "engine/engine_interfaces.h"
+#include "engine/task_event.h"
 
-struct EngineEvent {
-  uint8_t kind = 0;
-  std::wstring folder, key, url, fileName, referrer, validator, partialPath, created, finished, path, finalUrl,
-      contentType, message, stateName;
-  uint32_t queuePosition = 0;
-  double percent = 0;
-  uint8_t connections = 0, complete = 0, state = 0;
-  int32_t errorCode = 0;
-  uint32_t speed = 0;
-  int64_t size = 0, done = 0;
+// One event as it arrived: its values (texts whole, as the BSTRs hold them),
+// and when and where.
+struct EngineEvent : TaskEvent {
   DWORD thread = 0;
   uint64_t atMs = 0;  // GetTickCount64 when it arrived
 };

@@ -28,7 +28,6 @@ class LoopbackServer {
   bool Running() const { return httpPort_ != 0; }
   const std::string& Problem() const { return problem_; }
   unsigned short HttpPort() const { return httpPort_; }
-  unsigned short HttpsPort() const { return httpsPort_; }
 
   // http://127.0.0.1:port + pathAndQuery (which starts with "/").
   std::wstring Url(const std::wstring& pathAndQuery) const;

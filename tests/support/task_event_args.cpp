@@ -4,27 +4,7 @@
 
 namespace {
 
-VARTYPE TypeAt(unsigned index) {
-  switch (index) {
-    case 0:
-    case 17:
-    case 18:
-    case 19:
-      return VT_UI1;
-    case 14:
-    case 21:
-      return VT_UI4;
-    case 16:
-      return VT_R8;
-    case 20:
-      return VT_I4;
-    case 22:
-    case 23:
-      return VT_I8;
-    default:
-      return VT_BSTR;
-  }
-}
+VARTYPE TypeAt(unsigned index) { return task_event::kFields[index].type; }
 
 }  // namespace
 

@@ -1,8 +1,6 @@
-// The 24 arguments of one TaskEvent as an engine passes them: COM order
-// (index k holds declared parameter 24 - k), each with its VARTYPE (VT_UI1
-// at 0, 17, 18, 19; VT_BSTR at 1 to 13 and 15; VT_UI4 at 14 and 21; VT_R8 at
-// 16; VT_I4 at 20; VT_I8 at 22 and 23). Numbers start at 0, texts empty. The
-// object owns its values and clears them at its end.
+// The 24 arguments of one TaskEvent as an engine passes them: at their
+// positions, each with its VARTYPE (engine/task_event.h). Numbers start at 0,
+// texts empty. The object owns its values and clears them at its end.
 #pragma once
 
 #include <windows.h>
@@ -10,10 +8,11 @@
 
 #include <cstdint>
 
+#include "engine/task_event.h"
+
 class TaskEventArgs {
  public:
-  static constexpr unsigned kCount = 24;
-  static constexpr unsigned kKind = 0, kKey = 2, kState = 19;
+  static constexpr unsigned kCount = task_event::kCount;
 
   TaskEventArgs();
   ~TaskEventArgs();

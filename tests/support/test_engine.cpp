@@ -190,11 +190,6 @@ void TestEngine::Fail(const wchar_t* object, const wchar_t* method, HRESULT resu
   EXPECT_EQ(S_OK, AddRule(rule));
 }
 
-void TestEngine::FailFor(const wchar_t* object, const wchar_t* method, const IID& iid, HRESULT result) {
-  TestEngineRule rule{object, method, &iid, result, nullptr, 0, 0};
-  EXPECT_EQ(S_OK, AddRule(rule));
-}
-
 HRESULT TestEngine::AddRule(const TestEngineRule& rule) { return addRule_(&rule); }
 
 HRESULT TestEngine::SetOutNumber(const wchar_t* method, int64_t value) { return setOutNumber_(method, value); }

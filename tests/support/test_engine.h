@@ -65,7 +65,6 @@ class TestEngine {
   // Results.
   void Fail(const wchar_t* object, const wchar_t* method, HRESULT result, const wchar_t* description = nullptr,
             uint32_t skip = 0, uint32_t times = 0);
-  void FailFor(const wchar_t* object, const wchar_t* method, const IID& iid, HRESULT result);
   HRESULT AddRule(const TestEngineRule& rule);
 
   // Out values.

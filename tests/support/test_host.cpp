@@ -60,7 +60,6 @@ TestHost::TestHost() : pluginThread(GetCurrentThreadId()) {
 
 TestHost::~TestHost() {
   ClosePage();
-  for (auto& entry : memory_) std::free(entry.first);
   if (currentHost == this) currentHost = nullptr;
 }
 
@@ -87,7 +86,7 @@ std::vector<std::string> TestHost::Faults() const {
 
 std::size_t TestHost::LiveAllocations() const {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
-  return memory_.size();
+  return memory_.Blocks();
 }
 
 std::size_t TestHost::LiveObjects() const {
@@ -133,23 +132,24 @@ std::string TestHost::Describe(const NPVariant& value) {
 
 NPIdentifier TestHost::StringId(const std::string& name) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
-  auto& slot = stringIds_[name];
-  if (!slot) slot.reset(new Identifier{true, name, 0});
-  return slot.get();
+  return identifiers_.String(name);
 }
 
 NPIdentifier TestHost::IntId(int32_t value) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
-  auto& slot = intIds_[value];
-  if (!slot) slot.reset(new Identifier{false, std::string(), value});
-  return slot.get();
+  return identifiers_.Int(value);
+}
+
+std::string TestHost::NameOf(NPIdentifier id) const {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  const std::string* name = identifiers_.Name(id);
+  return name != nullptr ? *name : std::string();
 }
 
 char* TestHost::HostString(const std::string& text) {
-  char* memory = static_cast<char*>(std::malloc(text.size() + 1));
-  std::memcpy(memory, text.c_str(), text.size() + 1);
   std::lock_guard<std::recursive_mutex> lock(mutex_);
-  memory_[memory] = static_cast<uint32_t>(text.size() + 1);
+  char* memory = static_cast<char*>(memory_.Allocate(static_cast<uint32_t>(text.size() + 1)));
+  if (memory != nullptr) std::memcpy(memory, text.c_str(), text.size() + 1);
   return memory;
 }
 
@@ -222,8 +222,7 @@ bool TestHost::AnswerProperty(PageAnswer answer, const std::function<void(NPVari
 
 bool TestHost::WindowGetProperty(NPObject*, NPIdentifier name, NPVariant* result) {
   TestHost* host = currentHost;
-  auto* id = static_cast<Identifier*>(name);
-  if (id == nullptr || !id->isString || id->text != "location") {
+  if (host->NameOf(name) != "location") {
     VOID_TO_NPVARIANT(*result);  // what a page answers for a property it does not have
     return true;
   }
@@ -234,8 +233,7 @@ bool TestHost::WindowGetProperty(NPObject*, NPIdentifier name, NPVariant* result
 
 bool TestHost::LocationGetProperty(NPObject*, NPIdentifier name, NPVariant* result) {
   TestHost* host = currentHost;
-  auto* id = static_cast<Identifier*>(name);
-  if (id == nullptr || !id->isString || id->text != "href") {
+  if (host->NameOf(name) != "href") {
     VOID_TO_NPVARIANT(*result);
     return true;
   }
@@ -322,10 +320,8 @@ void* TestHost::MemAlloc(uint32_t size) {
   TestHost* host = currentHost;
   host->Record("NPN_MemAlloc", {std::to_string(size)});
   if (host->failMemAlloc) return nullptr;
-  void* memory = std::malloc(size == 0 ? 1 : size);
   std::lock_guard<std::recursive_mutex> lock(host->mutex_);
-  host->memory_[memory] = size;
-  return memory;
+  return host->memory_.Allocate(size);
 }
 
 void TestHost::MemFree(void* ptr) {
@@ -333,13 +329,7 @@ void TestHost::MemFree(void* ptr) {
   host->Record("NPN_MemFree", {Pointer(ptr)});
   if (ptr == nullptr) return;
   std::lock_guard<std::recursive_mutex> lock(host->mutex_);
-  auto found = host->memory_.find(ptr);
-  if (found == host->memory_.end()) {
-    host->faults_.push_back("NPN_MemFree of memory the host never gave: " + Pointer(ptr));
-    return;
-  }
-  host->memory_.erase(found);
-  std::free(ptr);
+  if (!host->memory_.Free(ptr)) host->faults_.push_back("NPN_MemFree of memory the host never gave: " + Pointer(ptr));
 }
 
 NPError TestHost::GetValue(NPP instance, NPNVariable variable, void* value) {
@@ -379,21 +369,23 @@ NPIdentifier TestHost::GetIntIdentifier(int32_t intid) {
 
 bool TestHost::IdentifierIsString(NPIdentifier identifier) {
   currentHost->Record("NPN_IdentifierIsString", {Pointer(identifier)});
-  return identifier != nullptr && static_cast<Identifier*>(identifier)->isString;
+  std::lock_guard<std::recursive_mutex> lock(currentHost->mutex_);
+  return currentHost->identifiers_.IsString(identifier);
 }
 
 NPUTF8* TestHost::UTF8FromIdentifier(NPIdentifier identifier) {
   TestHost* host = currentHost;
   host->Record("NPN_UTF8FromIdentifier", {Pointer(identifier)});
-  auto* id = static_cast<Identifier*>(identifier);
-  if (id == nullptr || !id->isString) return nullptr;
-  return host->HostString(id->text);
+  std::lock_guard<std::recursive_mutex> lock(host->mutex_);
+  const std::string* name = host->identifiers_.Name(identifier);
+  return name != nullptr ? host->HostString(*name) : nullptr;
 }
 
 int32_t TestHost::IntFromIdentifier(NPIdentifier identifier) {
   currentHost->Record("NPN_IntFromIdentifier", {Pointer(identifier)});
-  auto* id = static_cast<Identifier*>(identifier);
-  return id != nullptr && !id->isString ? id->number : 0;
+  std::lock_guard<std::recursive_mutex> lock(currentHost->mutex_);
+  int32_t number = 0;
+  return currentHost->identifiers_.Number(identifier, &number) ? number : 0;
 }
 
 NPObject* TestHost::CreateObject(NPP npp, NPClass* aClass) {
@@ -454,8 +446,15 @@ void TestHost::SetException(NPObject* obj, const NPUTF8* message) {
 
 bool TestHost::GetProperty(NPP npp, NPObject* obj, NPIdentifier propertyName, NPVariant* result) {
   TestHost* host = currentHost;
-  auto* id = static_cast<Identifier*>(propertyName);
-  std::string name = id == nullptr ? "(null)" : id->isString ? id->text : std::to_string(id->number);
+  std::string name = "(null)";
+  {
+    std::lock_guard<std::recursive_mutex> lock(host->mutex_);
+    int32_t number = 0;
+    if (const std::string* text = host->identifiers_.Name(propertyName))
+      name = *text;
+    else if (host->identifiers_.Number(propertyName, &number))
+      name = std::to_string(number);
+  }
   host->Record("NPN_GetProperty", {Pointer(npp), Pointer(obj), name});
   if (!host->IsLive(obj)) {
     host->Fault("NPN_GetProperty on a dead object");
@@ -520,17 +519,5 @@ NPVariant BoolArg(bool value) {
 NPVariant ObjectArg(NPObject* object) {
   NPVariant v;
   OBJECT_TO_NPVARIANT(object, v);
-  return v;
-}
-
-NPVariant VoidArg() {
-  NPVariant v;
-  VOID_TO_NPVARIANT(v);
-  return v;
-}
-
-NPVariant NullArg() {
-  NPVariant v;
-  NULL_TO_NPVARIANT(v);
   return v;
 }

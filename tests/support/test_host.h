@@ -1,6 +1,7 @@
 // The browser, played by the tests: a host function table whose every entry
 // records the call (function, arguments, thread) and keeps ledgers of host
-// memory and NPObject references. A test fails when a ledger does not balance
+// memory and NPObject references (identifiers and host memory as the headless
+// host keeps them: headless_host's host kit). A test fails when a ledger does not balance
 // or a host function was called off the plug-in thread.
 #pragma once
 
@@ -14,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "headless_host/identifiers.h"
+#include "headless_host/memory_ledger.h"
 #include "npapi/npfunctions.h"
 
 struct HostCall {
@@ -124,18 +127,14 @@ class TestHost {
   static bool LocationGetProperty(NPObject* obj, NPIdentifier name, NPVariant* result);
 
  private:
-  struct Identifier {
-    bool isString;
-    std::string text;
-    int32_t number;
-  };
-
   void Record(const char* function, std::vector<std::string> args);
   NPObject* NewPageObject(NPClass* aClass);
   void EnsurePage();
   // A property's answer as the page settings say; `expected` for PageAnswer::Expected.
   bool AnswerProperty(PageAnswer answer, const std::function<void(NPVariant*)>& expected, NPVariant* result);
   void Fault(const std::string& text);
+  // The name of a string identifier, "" for any other.
+  std::string NameOf(NPIdentifier id) const;
   void ReleaseLocked(NPObject* object, std::unique_lock<std::recursive_mutex>& lock);
   static std::string Describe(const NPVariant& value);
 
@@ -143,11 +142,10 @@ class TestHost {
   mutable std::recursive_mutex mutex_;
   std::vector<HostCall> calls_;
   std::vector<std::string> faults_;
-  std::map<void*, uint32_t> memory_;
+  MemoryLedger memory_;
   std::map<NPObject*, uint32_t> objects_;  // live object -> host-side count mirror
   std::map<NPObject*, PageFunction> pageFunctions_;
-  std::map<std::string, std::unique_ptr<Identifier>> stringIds_;
-  std::map<int32_t, std::unique_ptr<Identifier>> intIds_;
+  IdentifierTable identifiers_;
   NPObject* window_ = nullptr;
   NPObject* location_ = nullptr;
 };
@@ -159,5 +157,3 @@ NPVariant NumberArg(double value);
 NPVariant Int32Arg(int32_t value);
 NPVariant BoolArg(bool value);
 NPVariant ObjectArg(NPObject* object);
-NPVariant VoidArg();
-NPVariant NullArg();

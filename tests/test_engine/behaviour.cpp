@@ -120,15 +120,15 @@ HRESULT SetTaskInfo(const wchar_t* key, const TestEngineTaskInfo* info) {
     return S_OK;
   }
   TaskInfo stored;
-  stored.texts[0] = TextOf(info->text1);
-  stored.texts[1] = TextOf(info->text2);
-  stored.texts[2] = TextOf(info->text3);
-  stored.texts[3] = TextOf(info->text4);
+  stored.texts[0] = TextOf(info->url);
+  stored.texts[1] = TextOf(info->folder);
+  stored.texts[2] = TextOf(info->fileName);
+  stored.texts[3] = TextOf(info->message);
   stored.writeState = info->writeState != FALSE;
   stored.state = info->state;
-  stored.number1 = info->number1;
-  stored.number2 = info->number2;
-  stored.number3 = info->number3;
+  stored.size = info->size;
+  stored.done = info->done;
+  stored.speed = info->speed;
   state.tasks[key] = std::move(stored);
   return S_OK;
 }

@@ -45,9 +45,9 @@ struct TaskInfo {
   Text texts[4];
   bool writeState = false;
   BYTE state = 0;
-  int64_t number1 = 0;
-  int64_t number2 = 0;
-  uint32_t number3 = 0;
+  int64_t size = 0;
+  int64_t done = 0;
+  uint32_t speed = 0;
 };
 std::optional<TaskInfo> TaskInfoFor(const std::wstring& key);
 

@@ -81,12 +81,6 @@ CallRecord& CallRecord::Signed(int64_t value) { return Add(TestEngineValue_Signe
 
 CallRecord& CallRecord::Unsigned(uint64_t value) { return Add(TestEngineValue_Unsigned, static_cast<int64_t>(value), 0); }
 
-CallRecord& CallRecord::Real(double value) {
-  Add(TestEngineValue_Double, 0, 0);
-  call_.arguments.back().view.real = value;
-  return *this;
-}
-
 CallRecord& CallRecord::Guid(REFIID value) {
   Add(TestEngineValue_Guid, 0, 0);
   call_.arguments.back().view.guid = value;

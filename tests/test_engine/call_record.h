@@ -29,7 +29,6 @@ class CallRecord {
   CallRecord& Text(BSTR text);
   CallRecord& Signed(int64_t value);
   CallRecord& Unsigned(uint64_t value);
-  CallRecord& Real(double value);
   CallRecord& Guid(REFIID value);
   CallRecord& Pointer(const void* value);
   // The object a creation made, once known.

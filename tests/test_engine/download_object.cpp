@@ -57,14 +57,15 @@ class Download final : public DualObject<IDownload>, public IConnectionPointCont
   // IDownload
   HRESULT STDMETHODCALLTYPE StartupStep1() override { return Plain(L"StartupStep1"); }
 
-  HRESULT STDMETHODCALLTYPE CreateDownload(BSTR text1, BSTR text2, BSTR text3, BSTR text4, long number1,
-                                           long number2, BYTE* created) override {
+  HRESULT STDMETHODCALLTYPE CreateDownload(BSTR url, BSTR folder, BSTR fileName, BSTR referrer, long connections,
+                                           long flags, BYTE* state) override {
     return ComGuard([&] {
       CallRecord call(this, ClassName(), L"CreateDownload");
-      call.Text(text1).Text(text2).Text(text3).Text(text4).Signed(number1).Signed(number2).OutNumber(created, false);
+      call.Text(url).Text(folder).Text(fileName).Text(referrer).Signed(connections).Signed(flags)
+          .OutNumber(state, false);
       if (!call.Proceed()) return call.End();
-      if (created == nullptr) return call.End(E_POINTER);
-      if (auto value = behaviour::OutNumber(L"CreateDownload")) *created = static_cast<BYTE>(*value);
+      if (state == nullptr) return call.End(E_POINTER);
+      if (auto value = behaviour::OutNumber(L"CreateDownload")) *state = static_cast<BYTE>(*value);
       return call.End();
     });
   }
@@ -147,13 +148,13 @@ class Download final : public DualObject<IDownload>, public IConnectionPointCont
 
   HRESULT STDMETHODCALLTYPE Unused24() override { return Placeholder(L"Unused24"); }
 
-  HRESULT STDMETHODCALLTYPE ArchiveTask(BYTE number1, BSTR text1, LONGLONG number2, BSTR text2, BSTR text3,
-                                        BSTR text4, BSTR key, BSTR text5, BSTR text6, BSTR text7, ULONG number3,
-                                        BYTE number4, long number5) override {
+  HRESULT STDMETHODCALLTYPE ArchiveTask(BYTE connections, BSTR fileName, LONGLONG size, BSTR path, BSTR finalUrl,
+                                        BSTR contentType, BSTR key, BSTR url, BSTR created, BSTR finished,
+                                        ULONG averageSpeed, BYTE complete, long reserved) override {
     return ComGuard([&] {
       CallRecord call(this, ClassName(), L"ArchiveTask");
-      call.Unsigned(number1).Text(text1).Signed(number2).Text(text2).Text(text3).Text(text4).Text(key)
-          .Text(text5).Text(text6).Text(text7).Unsigned(number3).Unsigned(number4).Signed(number5);
+      call.Unsigned(connections).Text(fileName).Signed(size).Text(path).Text(finalUrl).Text(contentType).Text(key)
+          .Text(url).Text(created).Text(finished).Unsigned(averageSpeed).Unsigned(complete).Signed(reserved);
       if (!call.Proceed()) return call.End();
       holds::Pass(holds::Place::ArchiveTask);
       return call.End();
@@ -162,36 +163,34 @@ class Download final : public DualObject<IDownload>, public IConnectionPointCont
 
   HRESULT STDMETHODCALLTYPE ListWorkTasks(VARIANT* keys) override { return List(L"ListWorkTasks", keys); }
 
-  HRESULT STDMETHODCALLTYPE QueryTaskInfo(BSTR key, BSTR* text1, BSTR* text2, BSTR* text3, BYTE* state,
-                                          LONGLONG* number1, LONGLONG* number2, ULONG* number3,
-                                          BSTR* text4) override {
+  HRESULT STDMETHODCALLTYPE QueryTaskInfo(BSTR key, BSTR* url, BSTR* folder, BSTR* fileName, BYTE* state,
+                                          LONGLONG* size, LONGLONG* done, ULONG* speed, BSTR* message) override {
     return ComGuard([&] {
       CallRecord call(this, ClassName(), L"QueryTaskInfo");
-      call.Text(key).OutText(text1).OutText(text2).OutText(text3).OutNumber(state, false).OutNumber(number1, true)
-          .OutNumber(number2, true).OutNumber(number3, false).OutText(text4);
+      call.Text(key).OutText(url).OutText(folder).OutText(fileName).OutNumber(state, false).OutNumber(size, true)
+          .OutNumber(done, true).OutNumber(speed, false).OutText(message);
       if (!call.Proceed()) return call.End();
-      if (!text1 || !text2 || !text3 || !state || !number1 || !number2 || !number3 || !text4)
-        return call.End(E_POINTER);
+      if (!url || !folder || !fileName || !state || !size || !done || !speed || !message) return call.End(E_POINTER);
       if (key == nullptr) return call.End();
       std::optional<behaviour::TaskInfo> info = behaviour::TaskInfoFor(std::wstring(key, SysStringLen(key)));
       if (!info) return call.End();  // no such task: every out stays as preset
-      BSTR* texts[] = {text1, text2, text3, text4};
+      BSTR* texts[] = {url, folder, fileName, message};
       for (int i = 0; i < 4; ++i)
         *texts[i] = memory_ledger::HandOutText(info->texts[i] ? &*info->texts[i] : nullptr);
       if (info->writeState) *state = info->state;
-      *number1 = info->number1;
-      *number2 = info->number2;
-      *number3 = info->number3;
+      *size = info->size;
+      *done = info->done;
+      *speed = info->speed;
       return call.End();
     });
   }
 
   HRESULT STDMETHODCALLTYPE ListFinishedTasks(VARIANT* texts) override { return List(L"ListFinishedTasks", texts); }
 
-  HRESULT STDMETHODCALLTYPE DeleteDownload2(BSTR key, BSTR text, long flag) override {
+  HRESULT STDMETHODCALLTYPE DeleteDownload2(BSTR key, BSTR path, long flag) override {
     return ComGuard([&] {
       CallRecord call(this, ClassName(), L"DeleteDownload2");
-      call.Text(key).Text(text).Signed(flag);
+      call.Text(key).Text(path).Signed(flag);
       call.Proceed();
       return call.End();
     });

@@ -88,8 +88,6 @@ int32_t Slot(const wchar_t* object, const wchar_t* method) {
   return -2;
 }
 
-bool IsObject(const wchar_t* object) { return Find(object) != nullptr; }
-
 const wchar_t* ProgId(const wchar_t* object) {
   const Class* entry = Find(object);
   return entry != nullptr ? entry->progId : nullptr;

@@ -8,7 +8,6 @@ namespace engine_methods {
 
 // The slot of method on object, or -2 when the object has no such method.
 int32_t Slot(const wchar_t* object, const wchar_t* method);
-bool IsObject(const wchar_t* object);
 
 // ProgID and interface of an object's class (the connection point: the Download's ProgID, no interface).
 const wchar_t* ProgId(const wchar_t* object);

@@ -140,16 +140,16 @@ HRESULT TestEngine_SetList(const wchar_t* method, const wchar_t* const* items, u
 
 /* QueryTaskInfo for one key (compared exactly). A key without info leaves
  * every out as the caller preset it. info null forgets the key. */
-typedef struct TestEngineTaskInfo {
-  const wchar_t* text1; /* null: a null BSTR */
-  const wchar_t* text2;
-  const wchar_t* text3;
-  const wchar_t* text4;
+typedef struct TestEngineTaskInfo { /* QueryTaskInfo's outs, named as engine/engine_interfaces.h names them */
+  const wchar_t* url; /* null: a null BSTR */
+  const wchar_t* folder;
+  const wchar_t* fileName;
+  const wchar_t* message;
   BOOL writeState; /* FALSE leaves the state byte at the caller's preset */
   BYTE state;
-  int64_t number1;
-  int64_t number2;
-  uint32_t number3;
+  int64_t size;
+  int64_t done;
+  uint32_t speed;
 } TestEngineTaskInfo;
 
 HRESULT TestEngine_SetTaskInfo(const wchar_t* key, const TestEngineTaskInfo* info);

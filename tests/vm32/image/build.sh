@@ -22,7 +22,7 @@ mirror=${MIRROR:-$(sed -n 's/^URIs: *\([^ ]*\).*/\1/p' /etc/apt/sources.list.d/*
 # The guest's kernel and busybox come from the i386 archive, so apt must know
 # that architecture (it only adds package lists; nothing i386 is installed).
 # The lists are updated every time: the kernel package is downloaded from them.
-source "$here/../../scripts/apt.sh"
+source "$here/../../../scripts/apt.sh"
 source "$here/../progress.sh"
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   say "adding the i386 architecture to apt's package lists"

@@ -1,0 +1,272 @@
+// The queue at work: which queued tasks get a download slot, their transfers
+// started, answered, saved on the way and ended, and a finished file renamed.
+#include "download_engine/engine.h"
+
+#include <algorithm>
+
+#include "download_engine/disk_space.h"
+#include "download_engine/engine_common.h"
+#include "download_engine/file_names.h"
+#include "download_engine/size_rules.h"
+#include "download_engine/slot_rules.h"
+#include "download_engine/text.h"
+#include "download_engine/zone_identifier.h"
+
+namespace engine {
+
+void Engine::Schedule() {
+  if (!open_ || closing_) return;
+  std::vector<SlotEntry> entries(work_.size());
+  for (size_t i = 0; i < work_.size(); ++i) {
+    const Task& task = *work_[i];
+    entries[i].hasTransfer = task.transfer != nullptr;
+    entries[i].downloading =
+        task.transfer && (task.state == TaskState::Connecting || task.state == TaskState::Downloading);
+    entries[i].queued = task.state == TaskState::Queued;
+    entries[i].startedMs = task.startedMs;
+    entries[i].retryAtMs = task.retryAtMs;
+  }
+  SlotDecision decision = DecideSlots(entries, settings_.maxDownloads, NowMs());
+  for (size_t index : decision.sendBack) {
+    Task* task = work_[index].get();
+    task->transfer->Stop();
+    task->requeueAfterTransfer = true;
+    task->state = TaskState::Queued;
+    Emit(task_event::kKindTask, *task);
+  }
+  for (size_t index : decision.start) StartTransfer(work_[index].get());
+}
+
+void Engine::StartTransfer(Task* task) {
+  // Progress is only worth what the partial file still holds: a missing file
+  // starts over, a shorter one resumes from where its bytes end.
+  std::wstring note;
+  if (task->Done() > 0) {
+    int64_t length = SizeOf(PartialOf(*task));
+    if (length < 0) {
+      task->segments.clear();
+      task->validator.clear();
+      note = L"the partial file is gone; the download starts over";
+    } else if (ClipToFile(&task->segments, length)) {
+      note = L"the partial file is shorter than its progress; the download resumes from the bytes it has";
+    }
+  }
+  TransferPlan plan;
+  plan.taskId = task->id;
+  plan.url = task->url;
+  plan.referrer = task->referrer;
+  plan.validator = task->validator;
+  plan.validatorUrl = task->finalUrl;
+  plan.size = task->size;
+  plan.segments = task->segments;
+  plan.partialPath = PartialOf(*task);
+  plan.maxUnsizedBytes = static_cast<int64_t>(settings_.maxUnsizedMiB) << 20;
+  plan.connections = settings_.singleConnection ? 1 : std::clamp(task->connections, 1, kMaxConnections);
+  plan.cacheBytes = static_cast<uint32_t>(std::clamp(settings_.diskCacheKiB, 0, 256 * 1024)) * 1024u;
+  plan.http.userAgent = settings_.clientVersion;
+  plan.http.proxy = settings_.proxy;
+  plan.http.connectTimeoutMs = std::max(100, settings_.connectTimeoutMs);
+  plan.http.receiveTimeoutMs = std::max(100, settings_.receiveTimeoutMs);
+  task->transfer = std::make_shared<Transfer>(this, limiter_, cookies_, plan);
+  task->state = TaskState::Connecting;
+  task->message = note;
+  task->errorCode = 0;
+  task->retryAtMs = 0;
+  task->startedMs = NowMs();
+  task->startBytes = task->Done();
+  task->speed = 0;
+  task->lastSampleMs = 0;
+  task->lastProgressEventMs = 0;
+  if (!task->transfer->Start()) {
+    task->transfer.reset();
+    task->state = TaskState::Failed;
+    task->message = L"the engine could not start a thread for the download";
+  }
+  Emit(task_event::kKindTask, *task);
+  SaveWork();
+}
+
+// The transfer has the whole file: rename it and move the task to the finished list.
+void Engine::Finish(size_t index) {
+  Task& task = *work_[index];
+  if (task.state != TaskState::Completing) {
+    task.state = TaskState::Completing;
+    Emit(task_event::kKindTask, task);
+    // Written ahead: a crash during the rename is finished on the next start.
+    SaveWork();
+  }
+  std::wstring partial = PartialOf(task);
+  if (GetFileAttributesW(partial.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    std::wstring path = PathOf(task);
+    bool moved = MoveFileExW(partial.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH);
+    if (!moved && (GetLastError() == ERROR_ALREADY_EXISTS || GetLastError() == ERROR_FILE_EXISTS)) {
+      // Someone put a file of that name there meanwhile: never overwrite it.
+      task.fileName = UniqueName(
+          task.fileName, [&](const std::wstring& candidate) { return NameTaken(&task, task.folder, candidate); },
+          MaxNameLength(task.folder));
+      moved = MoveFileExW(partial.c_str(), PathOf(task).c_str(), MOVEFILE_WRITE_THROUGH);
+    }
+    if (!moved) {
+      DWORD code = GetLastError();
+      task.state = TaskState::Failed;
+      task.errorCode = static_cast<int32_t>(code);
+      task.message = L"the finished file could not be renamed (Windows error " + std::to_wstring(code) + L")";
+      Emit(task_event::kKindTask, task);
+      SaveWork();
+      return;
+    }
+  }
+  // Written where the volume allows it; the download is complete either way.
+  WriteZoneIdentifier(PathOf(task),
+                      ZoneIdentifierText(task.finalUrl.empty() ? task.url : task.finalUrl, task.referrer));
+  FinishedEntry entry;
+  entry.id = task.id;
+  entry.key = task.key;
+  entry.url = task.url;
+  entry.folder = task.folder;
+  entry.fileName = task.fileName;
+  entry.path = PathOf(task);
+  entry.size = task.size >= 0 ? task.size : task.Done();
+  entry.finalUrl = task.finalUrl.empty() ? task.url : task.finalUrl;
+  entry.contentType = task.contentType;
+  entry.created = task.created;
+  entry.finished = NowFileTime();
+  uint64_t elapsed = task.startedMs ? NowMs() - task.startedMs : 0;
+  int64_t moved = task.Done() - task.startBytes;
+  entry.averageSpeed = elapsed > 0 ? ClampToUint32(static_cast<double>(moved) * 1000.0 / static_cast<double>(elapsed)) : 0;
+  // The finished list first: a crash between the two saves finds the task finished.
+  finished_.Add(entry);
+  SaveFinished();
+  work_.erase(work_.begin() + static_cast<long>(index));
+  SaveWork();
+  EmitFinished(entry, TaskState::Completed);
+  EmitPositionsFrom(index);
+}
+
+bool Engine::TransferResponded(uint64_t taskId, const Transfer* transfer, const ResponseFacts& facts,
+                               std::wstring* partialPath, HttpError* error) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  Task* task = FindId(taskId);
+  if (!task || task->transfer.get() != transfer || closing_ ||
+      (task->state != TaskState::Connecting && task->state != TaskState::Downloading)) {
+    error->message = L"stopped";
+    return false;
+  }
+  task->size = facts.size;
+  task->contentType = facts.contentType;
+  task->finalUrl = facts.finalUrl;
+  task->validator = facts.validator;
+  if (task->fileName.empty()) {
+    std::wstring name = task->requestedName;
+    std::wstring reason;
+    if (name.empty() && !facts.suggestedName.empty()) {
+      name = facts.suggestedName;
+      if (!CheckFileName(name, &reason)) {
+        error->message = L"the server suggested an unsafe file name: " + reason;
+        error->code = 0;
+        error->transient = false;
+        return false;
+      }
+    }
+    if (name.empty()) {
+      name = NameFromUrl(facts.finalUrl);
+      // A name the page never asked for: an unusable one is simply replaced.
+      if (name.empty() || !CheckFileName(name, &reason)) name = L"download";
+    }
+    name = UniqueName(
+        name, [&](const std::wstring& candidate) { return NameTaken(task, task->folder, candidate); },
+        MaxNameLength(task->folder));
+    std::wstring path;
+    if (!JoinTarget(task->folder, name, &path, &reason)) {
+      error->message = reason;
+      error->transient = false;
+      return false;
+    }
+    task->fileName = name;
+  }
+  // A file that cannot fit fails now rather than filling the disk first.
+  if (facts.size > 0) {
+    int64_t onDisk = facts.restartedFromZero ? 0 : std::max<int64_t>(0, SizeOf(PartialOf(*task)));
+    int64_t needed = facts.size - std::min(onDisk, facts.size);
+    uint64_t free = 0;
+    if (needed > 0 && FreeSpaceOf(task->folder, &free) && static_cast<uint64_t>(needed) > free) {
+      error->message = NotEnoughSpace(needed, free);
+      error->code = kDiskFullCode;
+      error->transient = false;
+      return false;
+    }
+  }
+  task->state = TaskState::Downloading;
+  task->message.clear();  // why it started over, if it did, was said while connecting
+  *partialPath = PartialOf(*task);
+  Emit(task_event::kKindTask, *task);
+  task->lastProgressEventMs = NowMs();
+  SaveWork();
+  return true;
+}
+
+void Engine::TransferCheckpoint(uint64_t, const Transfer*) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  workDirty_ = true;
+}
+
+void Engine::TransferEnded(uint64_t taskId, const Transfer* transfer, const TransferOutcome& outcome) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  for (size_t i = 0; i < cleanups_.size(); ++i) {
+    if (cleanups_[i].id == taskId && cleanups_[i].transfer == transfer) {
+      DeleteFileW(cleanups_[i].partialPath.c_str());
+      cleanups_.erase(cleanups_.begin() + static_cast<long>(i));
+      return;
+    }
+  }
+  size_t index = 0;
+  Task* task = nullptr;
+  for (size_t i = 0; i < work_.size(); ++i) {
+    if (work_[i]->id == taskId) {
+      task = work_[i].get();
+      index = i;
+    }
+  }
+  if (!task || task->transfer.get() != transfer) return;
+  task->segments = outcome.segments;
+  if (outcome.size >= 0) task->size = outcome.size;
+  std::shared_ptr<Transfer> keep = std::move(task->transfer);
+  if (closing_) return;
+  task->speed = 0;
+  if (task->cancelPending) {
+    task->cancelPending = false;
+    DeleteFileW(PartialOf(*task).c_str());
+    task->segments.clear();
+    task->validator.clear();
+    task->fileName.clear();
+    if (!task->requestedName.empty()) {
+      task->fileName = UniqueName(
+          task->requestedName, [&](const std::wstring& candidate) { return NameTaken(task, task->folder, candidate); },
+          MaxNameLength(task->folder));
+    }
+    Emit(task_event::kKindTask, *task);
+  } else if (outcome.result == TransferResult::Completed) {
+    Finish(index);
+  } else if (task->requeueAfterTransfer ||
+             (task->state != TaskState::Connecting && task->state != TaskState::Downloading)) {
+    // Stopped by the page (state already reported) or sent back to the queue.
+    task->requeueAfterTransfer = false;
+    Emit(task_event::kKindTask, *task);
+  } else if (outcome.result == TransferResult::Failed && outcome.error.transient && task->retriesLeft > 0) {
+    --task->retriesLeft;
+    task->state = TaskState::Queued;
+    task->message = outcome.error.message + L"; trying again";
+    task->errorCode = outcome.error.code;
+    task->retryAtMs = NowMs() + static_cast<uint64_t>(std::max(0, settings_.retryDelayMs));
+    Emit(task_event::kKindTask, *task);
+  } else {
+    task->state = TaskState::Failed;
+    task->message = outcome.result == TransferResult::Stopped ? L"stopped" : outcome.error.message;
+    task->errorCode = outcome.error.code;
+    Emit(task_event::kKindTask, *task);
+  }
+  SaveWork();
+  Schedule();
+}
+
+}  // namespace engine

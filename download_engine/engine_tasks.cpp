@@ -1,0 +1,369 @@
+// The task commands of the Download object (create, stop, cancel, delete, move,
+// import, cookies, queries) and the look-ups they share.
+#include "download_engine/engine.h"
+
+#include <algorithm>
+
+#include "download_engine/engine_common.h"
+#include "download_engine/task_events.h"
+#include "download_engine/file_names.h"
+#include "download_engine/task_texts.h"
+#include "download_engine/text.h"
+#include "download_engine/url_check.h"
+
+namespace engine {
+
+Task* Engine::Find(const std::wstring& key, size_t* index) {
+  std::wstring normalized = NormalizeUrl(key);
+  for (size_t i = 0; i < work_.size(); ++i) {
+    if (work_[i]->key == normalized) {
+      if (index) *index = i;
+      return work_[i].get();
+    }
+  }
+  return nullptr;
+}
+
+Task* Engine::FindId(uint64_t id) {
+  for (auto& task : work_)
+    if (task->id == id) return task.get();
+  return nullptr;
+}
+
+std::wstring Engine::PathOf(const Task& task) const {
+  if (task.fileName.empty() || task.folder.empty()) return std::wstring();
+  return (task.folder.back() == L'\\' ? task.folder : task.folder + L"\\") + task.fileName;
+}
+
+std::wstring Engine::PartialOf(const Task& task) const {
+  std::wstring path = PathOf(task);
+  return path.empty() ? path : path + kPartialSuffix;
+}
+
+bool Engine::NameTaken(const Task* self, const std::wstring& folder, const std::wstring& name) {
+  for (const auto& other : work_) {
+    if (other.get() == self || other->fileName.empty()) continue;
+    if (SameFileName(other->folder, folder) && SameFileName(other->fileName, name)) return true;
+  }
+  std::wstring path = (folder.back() == L'\\' ? folder : folder + L"\\") + name;
+  if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+  // Another task's leftover partial file is not ours to continue.
+  std::wstring partial = path + kPartialSuffix;
+  bool ownPartial = self && SameFileName(self->folder, folder) && SameFileName(self->fileName, name);
+  return !ownPartial && GetFileAttributesW(partial.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Checks the page's input into the task; a failing check leaves the task failed with the reason.
+bool Engine::Validate(Task* task, const std::wstring& url, const std::wstring& folder, const std::wstring& fileName,
+                      const std::wstring& referrer) {
+  task->url = NormalizeUrl(url);
+  task->folder = folder;
+  task->requestedName = fileName;
+  task->fileName.clear();
+  task->referrer = referrer;
+  task->segments.clear();
+  task->size = -1;
+  task->validator.clear();
+  task->contentType.clear();
+  task->finalUrl.clear();
+  std::wstring reason;
+  UrlParts parts;
+  std::wstring checkedFolder;
+  bool ok = CheckUrl(url, &parts, &reason) && CheckFolder(folder, &checkedFolder, &reason) &&
+            (fileName.empty() || CheckFileName(fileName, &reason));
+  if (ok && !referrer.empty() && !CheckUrl(referrer, &parts, &reason)) {
+    reason = L"the referrer is not a usable http or https URL: " + reason;
+    ok = false;
+  }
+  if (ok) {
+    task->folder = checkedFolder;
+    if (!fileName.empty()) {
+      std::wstring name = UniqueName(
+          fileName, [&](const std::wstring& candidate) { return NameTaken(task, checkedFolder, candidate); },
+          MaxNameLength(checkedFolder));
+      std::wstring path;
+      ok = JoinTarget(checkedFolder, name, &path, &reason);
+      if (ok) task->fileName = name;
+    }
+  }
+  if (!ok) {
+    task->state = TaskState::Failed;
+    task->message = reason;
+    task->errorCode = 0;
+  }
+  return ok;
+}
+
+std::vector<Segment> Engine::CurrentSegments(const Task& task, int64_t* received) const {
+  if (task.transfer) {
+    Transfer::Progress progress = task.transfer->Snapshot();
+    *received = progress.received;
+    return progress.segments;
+  }
+  *received = task.Done();
+  return task.segments;
+}
+
+Status Engine::CreateDownload(const std::wstring& url, const std::wstring& folder, const std::wstring& fileName,
+                              const std::wstring& referrer, long connections, long flags, BYTE* state) {
+  ENGINE_OPEN_OR_RETURN();
+  size_t index = 0;
+  Task* task = Find(url, &index);
+  if (task && !Restartable(task->state)) {
+    *state = static_cast<BYTE>(task->state);
+    return Ok();
+  }
+  if (!task) {
+    auto created = std::make_unique<Task>();
+    created->id = nextId_++;
+    created->key = NormalizeUrl(url);
+    created->created = NowFileTime();
+    task = created.get();
+    index = work_.size();
+    work_.push_back(std::move(created));
+    task->state = TaskState::Queued;
+    Validate(task, url, folder, fileName, referrer);
+  } else if (task->Done() == 0 && !task->transfer) {
+    // Nothing downloaded yet: what the page gives now replaces what it gave
+    // before (and may correct what made the task fail); what it leaves empty
+    // stays. A partial file of the task holds nothing it can vouch for.
+    if (!task->fileName.empty()) DeleteFileW(PartialOf(*task).c_str());
+    task->state = TaskState::Queued;
+    Validate(task, url, folder.empty() ? task->folder : folder, fileName.empty() ? task->requestedName : fileName,
+             referrer.empty() ? task->referrer : referrer);
+  } else {
+    // Progress is kept: the task goes on into its own file.
+    task->state = TaskState::Queued;
+  }
+  if (connections > 0) task->connections = std::min<int32_t>(connections, kMaxConnections);
+  if (task->state != TaskState::Failed) {
+    task->message.clear();
+    task->errorCode = 0;
+    task->state = (flags & kAddStopped) ? TaskState::Stopped : TaskState::Queued;
+    task->retriesLeft = std::max(0, settings_.retries);
+    task->retryAtMs = 0;
+    task->interrupted = false;
+  }
+  if ((flags & kAddFirst) && index > 0) {
+    std::unique_ptr<Task> moved = std::move(work_[index]);
+    work_.erase(work_.begin() + static_cast<long>(index));
+    work_.insert(work_.begin(), std::move(moved));
+    EmitPositionsFrom(1);
+  }
+  Emit(task_event::kKindTask, *task);
+  SaveWork();
+  Schedule();
+  *state = static_cast<BYTE>(task->state);
+  return Ok();
+}
+
+Status Engine::StopDownload(const std::wstring& key) {
+  ENGINE_OPEN_OR_RETURN();
+  Task* task = Find(key);
+  if (!task || !(task->state == TaskState::Queued || task->state == TaskState::Connecting ||
+                 task->state == TaskState::Downloading))
+    return Ok();
+  if (task->transfer) task->transfer->Stop();
+  Halt(task, TaskState::Stopped);
+  return Ok();
+}
+
+Status Engine::CancelDownload(const std::wstring& key) {
+  ENGINE_OPEN_OR_RETURN();
+  Task* task = Find(key);
+  if (!task || task->state == TaskState::Completing || task->state == TaskState::Cancelled) return Ok();
+  if (task->transfer) {
+    task->transfer->Stop();
+    task->cancelPending = true;
+  } else {
+    if (!task->fileName.empty()) DeleteFileW(PartialOf(*task).c_str());
+    task->segments.clear();
+    task->validator.clear();
+    if (task->requestedName.empty()) task->fileName.clear();
+  }
+  task->message.clear();
+  task->errorCode = 0;
+  Halt(task, TaskState::Cancelled);
+  return Ok();
+}
+
+// A task the page stopped or cancelled waits for nothing more (no retry, no
+// requeue), and every page hears of it.
+void Engine::Halt(Task* task, TaskState state) {
+  task->state = state;
+  task->requeueAfterTransfer = false;
+  task->retryAtMs = 0;
+  task->interrupted = false;
+  Emit(task_event::kKindTask, *task);
+  SaveWork();
+  Schedule();
+}
+
+Status Engine::DeleteDownload(const std::wstring& key, bool deleteFile) {
+  ENGINE_OPEN_OR_RETURN();
+  size_t index = 0;
+  Task* task = Find(key, &index);
+  if (!task) return Ok();
+  std::unique_ptr<Task> removed = std::move(work_[index]);
+  work_.erase(work_.begin() + static_cast<long>(index));
+  std::wstring partial = PartialOf(*removed);
+  if (removed->transfer) {
+    removed->transfer->Stop();
+    if (deleteFile && !partial.empty())
+      cleanups_.push_back(Cleanup{removed->id, removed->transfer.get(), partial, removed->transfer});
+  } else if (deleteFile && !partial.empty()) {
+    DeleteFileW(partial.c_str());
+  }
+  removed->state = TaskState::Removed;
+  // The event that takes the record off every page's store.
+  if (!closing_) hub_.Post(RemovedEventOf(*removed, PathOf(*removed)));
+  EmitPositionsFrom(index);
+  SaveWork();
+  Schedule();
+  return Ok();
+}
+
+Status Engine::Move(const std::wstring& key, BYTE position) {
+  ENGINE_OPEN_OR_RETURN();
+  size_t index = 0;
+  Task* task = Find(key, &index);
+  if (!task) return Ok();
+  size_t target = std::min<size_t>(position, work_.size() - 1);
+  if (target == index) return Ok();
+  std::unique_ptr<Task> moved = std::move(work_[index]);
+  work_.erase(work_.begin() + static_cast<long>(index));
+  work_.insert(work_.begin() + static_cast<long>(target), std::move(moved));
+  size_t from = std::min(index, target), to = std::max(index, target);
+  for (size_t i = from; i <= to; ++i) Emit(task_event::kKindRecord, *work_[i]);
+  SaveWork();
+  Schedule();
+  return Ok();
+}
+
+Status Engine::ImportTasks(const std::wstring& text) {
+  ENGINE_OPEN_OR_RETURN();
+  std::vector<ImportLine> lines;
+  std::wstring reason;
+  if (!ParseImportText(text, &lines, &reason)) return BadArgument(reason);
+  for (const auto& line : lines) {
+    if (Find(line.url)) continue;
+    auto created = std::make_unique<Task>();
+    created->id = nextId_++;
+    created->key = NormalizeUrl(line.url);
+    created->created = NowFileTime();
+    created->connections = line.connections;
+    Task* task = created.get();
+    work_.push_back(std::move(created));
+    if (Validate(task, line.url, line.folder, line.fileName, line.referrer)) {
+      task->state = settings_.autoStart ? TaskState::Queued : TaskState::Stopped;
+      task->retriesLeft = std::max(0, settings_.retries);
+    }
+    Emit(task_event::kKindTask, *task);
+  }
+  SaveWork();
+  Schedule();
+  return Ok();
+}
+
+Status Engine::SetCookie(const std::wstring& text, bool persistent) {
+  ENGINE_OPEN_OR_RETURN();
+  Cookie cookie;
+  std::wstring reason;
+  if (!ParseCookie(text, persistent, &cookie, &reason)) return BadArgument(reason);
+  cookies_->Set(cookie);
+  settings_.cookies = cookies_->Persistent();
+  return SaveSettingsNow();
+}
+
+Status Engine::ClearCookies() {
+  ENGINE_OPEN_OR_RETURN();
+  cookies_->Clear();
+  bool hadStored = !settings_.cookies.empty();
+  settings_.cookies.clear();
+  return hadStored ? SaveSettingsNow() : Ok();
+}
+
+Status Engine::GetResourceSize(const std::wstring& key, long* size) {
+  ENGINE_OPEN_OR_RETURN();
+  *size = -1;
+  if (Task* task = Find(key)) {
+    *size = task->size < 0 ? -1 : ClampToLong(task->size);
+    return Ok();
+  }
+  if (const FinishedEntry* entry = finished_.NewestOf(NormalizeUrl(key))) *size = ClampToLong(entry->size);
+  return Ok();
+}
+
+Status Engine::GetBlockStatus(const std::wstring& key, std::wstring* text, long* count) {
+  ENGINE_OPEN_OR_RETURN();
+  text->clear();
+  *count = 0;
+  int64_t size = -1;
+  std::vector<Segment> segments;
+  if (Task* task = Find(key)) {
+    int64_t received;
+    segments = CurrentSegments(*task, &received);
+    size = task->size;
+  } else if (const FinishedEntry* entry = finished_.NewestOf(NormalizeUrl(key))) {
+    size = entry->size;
+    segments.push_back(Segment{0, size, size});
+  }
+  *text = BlockStatusText(size, segments);
+  *count = static_cast<long>(text->size());
+  return Ok();
+}
+
+Status Engine::GetTotalSpeed(long* bytesPerSecond) {
+  ENGINE_OPEN_OR_RETURN();
+  int64_t total = 0;
+  for (const auto& task : work_)
+    if (task->transfer) total += task->speed;
+  *bytesPerSecond = ClampToLong(total);
+  return Ok();
+}
+
+Status Engine::GetDownloadingCount(long* count) {
+  ENGINE_OPEN_OR_RETURN();
+  long running = 0;
+  for (const auto& task : work_) running += Running(task->state) ? 1 : 0;
+  *count = running;
+  return Ok();
+}
+
+Status Engine::ListWorkKeys(std::vector<std::wstring>* keys) {
+  ENGINE_OPEN_OR_RETURN();
+  keys->clear();
+  for (const auto& task : work_) keys->push_back(task->key);
+  return Ok();
+}
+
+Status Engine::QueryTask(const std::wstring& key, TaskInfo* info, bool* found) {
+  ENGINE_OPEN_OR_RETURN();
+  *found = false;
+  if (Task* task = Find(key)) {
+    info->url = task->url;
+    info->folder = FieldText(task->folder);
+    info->fileName = FieldText(task->fileName.empty() ? task->requestedName : task->fileName);
+    info->message = FieldText(task->message);
+    info->state = static_cast<uint8_t>(task->state);
+    info->size = task->size;
+    CurrentSegments(*task, &info->done);
+    info->speed = task->transfer ? task->speed : 0;
+    *found = true;
+    return Ok();
+  }
+  if (const FinishedEntry* entry = finished_.NewestOf(NormalizeUrl(key))) {
+    info->url = entry->url;
+    info->folder = entry->folder;
+    info->fileName = entry->fileName;
+    info->message.clear();
+    info->state = static_cast<uint8_t>(TaskState::Completed);
+    info->size = entry->size;
+    info->done = entry->size;
+    info->speed = entry->averageSpeed;
+    *found = true;
+  }
+  return Ok();
+}
+
+}  // namespace engine
