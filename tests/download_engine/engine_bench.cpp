@@ -9,6 +9,7 @@
 #include <string>
 
 #include "engine/engine_interfaces.h"
+#include "tests/download_engine/bench_engine.h"
 #include "tests/support/engine_events.h"
 #include "tests/support/engine_registration.h"
 
@@ -17,33 +18,17 @@ int wmain(int argc, wchar_t** argv) {
     std::fprintf(stderr, "usage: engine_bench <url> <folder> <file name> <connections>\n");
     return 2;
   }
-  wchar_t temp[MAX_PATH];
-  GetTempPathW(MAX_PATH, temp);
-  std::wstring home = std::wstring(temp) + L"halvo-engine-bench-" + std::to_wstring(GetCurrentProcessId());
-  CreateDirectoryW(home.c_str(), nullptr);
-  SetEnvironmentVariableW(L"HALVO_ENGINE_HOME", home.c_str());
+  std::wstring home = UsePrivateEngineHome(L"halvo-engine-bench-");
   EngineRegistration registration;
   if (!registration.Registered()) {
     std::fprintf(stderr, "%s\n", registration.Problem().c_str());
     return 1;
   }
-  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  CLSID clsid;
-  ISchedule* schedule = nullptr;
-  IConfig* config = nullptr;
-  IDownload* download = nullptr;
-  CLSIDFromProgID(kScheduleProgId, &clsid);
-  CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_ISchedule, reinterpret_cast<void**>(&schedule));
-  CLSIDFromProgID(kConfigProgId, &clsid);
-  CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IConfig, reinterpret_cast<void**>(&config));
-  CLSIDFromProgID(kDownloadProgId, &clsid);
-  CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDownload, reinterpret_cast<void**>(&download));
-  if (!schedule || !config || !download) {
-    std::fprintf(stderr, "the engine's objects could not be created\n");
-    return 1;
-  }
-  schedule->StartupStep1();
-  schedule->StartupStep2();
+  BenchEngine engine;
+  if (!StartBenchEngine(&engine)) return 1;
+  ISchedule* schedule = engine.schedule;
+  IConfig* config = engine.config;
+  IDownload* download = engine.download;
   config->SetMaxDownloadCount(5);
   config->SetAutoStart(0);
   IConnectionPointContainer* container = nullptr;

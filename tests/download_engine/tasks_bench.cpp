@@ -18,6 +18,7 @@
 
 #include "download_engine/journal.h"
 #include "engine/engine_interfaces.h"
+#include "tests/download_engine/bench_engine.h"
 #include "tests/support/engine_events.h"
 #include "tests/support/engine_registration.h"
 
@@ -74,33 +75,17 @@ int wmain(int argc, wchar_t** argv) {
     return 2;
   }
   std::wstring folder = argv[1];
-  wchar_t temp[MAX_PATH];
-  GetTempPathW(MAX_PATH, temp);
-  std::wstring home = std::wstring(temp) + L"halvo-tasks-bench-" + std::to_wstring(GetCurrentProcessId());
-  CreateDirectoryW(home.c_str(), nullptr);
-  SetEnvironmentVariableW(L"HALVO_ENGINE_HOME", home.c_str());
+  std::wstring home = UsePrivateEngineHome(L"halvo-tasks-bench-");
   EngineRegistration registration;
   if (!registration.Registered()) {
     std::fprintf(stderr, "%s\n", registration.Problem().c_str());
     return 1;
   }
-  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  CLSID clsid;
-  ISchedule* schedule = nullptr;
-  IConfig* config = nullptr;
-  IDownload* download = nullptr;
-  CLSIDFromProgID(kScheduleProgId, &clsid);
-  CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_ISchedule, reinterpret_cast<void**>(&schedule));
-  CLSIDFromProgID(kConfigProgId, &clsid);
-  CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IConfig, reinterpret_cast<void**>(&config));
-  CLSIDFromProgID(kDownloadProgId, &clsid);
-  CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDownload, reinterpret_cast<void**>(&download));
-  if (!schedule || !config || !download) {
-    std::fprintf(stderr, "the engine's objects could not be created\n");
-    return 1;
-  }
-  schedule->StartupStep1();
-  schedule->StartupStep2();
+  BenchEngine engine;
+  if (!StartBenchEngine(&engine)) return 1;
+  ISchedule* schedule = engine.schedule;
+  IConfig* config = engine.config;
+  IDownload* download = engine.download;
   config->SetAutoStart(0);  // imported tasks stay stopped: only the list's own costs count
   // The plug-in always listens: events cost what they cost it.
   IConnectionPointContainer* container = nullptr;
