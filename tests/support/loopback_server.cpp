@@ -126,10 +126,18 @@ void LoopbackServer::Start(const Options& options) {
     return;
   }
   CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
   std::wstring portPath = WindowsPathOf(portFile);
   std::string ports;
-  for (int i = 0; i < 300 && !ReadFileText(portPath, &ports); ++i) Sleep(20);
+  // Python starts in well under a second here but can take many seconds in the
+  // emulated 32-bit PC with other programs beside it: wait up to 60 s, and no
+  // longer than the server lives.
+  for (int i = 0; i < 3000 && !ReadFileText(portPath, &ports); ++i) {
+    if (WaitForSingleObject(process.hProcess, 20) == WAIT_OBJECT_0) {
+      ReadFileText(portPath, &ports);
+      break;
+    }
+  }
+  CloseHandle(process.hProcess);
   DeleteFileW(portPath.c_str());
   std::istringstream lines(ports);
   std::string entry;
