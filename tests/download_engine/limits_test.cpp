@@ -113,7 +113,6 @@ TEST_F(Limits, LoweringTheMaximumSendsTheNewestRunningTasksBackToTheQueue) {
   };
   EXPECT_TRUE(events->WaitFor(sentBack(urls[2]), 5000)) << "the newest task is sent back to the queue";
   EXPECT_TRUE(events->WaitFor(sentBack(urls[1]), 5000)) << "the second newest task is sent back to the queue";
-  EXPECT_FALSE(sentBack(urls[0])(events->Events())) << "the oldest task keeps running";
   // From the moment the limit fell, one task at a time, as the engine counts
   // them (events from before the fall may still be on their way): 0 when the
   // oldest has just finished and the others still wind down.
@@ -125,6 +124,8 @@ TEST_F(Limits, LoweringTheMaximumSendsTheNewestRunningTasksBackToTheQueue) {
       },
       30000));
   EXPECT_LE(most, 1);
+  // Read once every event is in: the oldest's own could still be on its way just after the others'.
+  EXPECT_FALSE(sentBack(urls[0])(events->Events())) << "the oldest task keeps running";
   for (unsigned i = 0; i < 3; ++i)
     ExpectDownloaded(urls[i], L"lower" + std::to_wstring(i) + L".bin", 500000, 70 + i, 15000);
 }
