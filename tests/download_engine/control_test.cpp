@@ -156,8 +156,8 @@ TEST_F(TaskControl, ImportAddsStoppedTasksWhileAutoStartIsOffAndRejectsAMalforme
   Bstr text(a + L"|" + Downloads() + L"|a.bin\r\n\r\n" + b + L"|" + Downloads() + L"|b.bin|http://pages.example/|2\n");
   ASSERT_EQ(S_OK, download->ImportTask(text));
   ASSERT_EQ((std::vector<std::wstring>{a, b}), WorkKeys());
-  EXPECT_EQ(3, events->WaitForState(a, 3, 2000).state);
-  EXPECT_EQ(3, events->WaitForState(b, 3, 2000).state);
+  EXPECT_EQ(3, events->WaitForState(a, 3, 15000).state) << "no stopped event for an imported task";
+  EXPECT_EQ(3, events->WaitForState(b, 3, 15000).state) << "no stopped event for an imported task";
   EXPECT_EQ(0, DownloadingCount());
 
   Bstr broken(L"just-one-field\n");

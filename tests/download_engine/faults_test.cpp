@@ -132,7 +132,7 @@ TEST_F(Faults, BadInputFailsAtOnceWithItsReasonAndWritesNothing) {
   }
   for (const auto& c : cases) {
     std::wstring key = c.url;  // the key is the URL (these have no "|" or control characters)
-    EngineEvent failed = events->WaitForState(key, 4, 2000);
+    EngineEvent failed = events->WaitForState(key, 4, 15000);
     EXPECT_TRUE(Mentions(failed.message, c.reason))
         << "case " << std::string(c.name.begin(), c.name.end()) << ": "
         << std::string(failed.message.begin(), failed.message.end());
