@@ -507,13 +507,18 @@ void HeadlessHost::New(const std::string& seq, const std::vector<std::string>& f
   WriteLine("ok " + seq + " 0 " + (scriptable != nullptr ? "np:" + std::to_string(Objects().Id(scriptable)) : "null"));
 }
 
+Element* HeadlessHost::NamedRequest(const std::string& seq, const std::vector<std::string>& fields, const char* verb,
+                                   std::string* name) {
+  if (fields.size() != 4 || !protocol::ParseText(fields[3], name)) {
+    WriteLine("error " + seq + " " + protocol::Text(std::string(verb) + " <seq> <element> '<name>"));
+    return nullptr;
+  }
+  return FindElement(fields[2], seq);
+}
+
 void HeadlessHost::Has(const std::string& seq, const std::vector<std::string>& fields) {
   std::string name;
-  if (fields.size() != 4 || !protocol::ParseText(fields[3], &name)) {
-    WriteLine("error " + seq + " " + protocol::Text("has <seq> <element> '<name>"));
-    return;
-  }
-  Element* element = FindElement(fields[2], seq);
+  Element* element = NamedRequest(seq, fields, "has", &name);
   if (element == nullptr) return;
   NPObject* object = element->scriptable;
   bool method = false, property = false;
@@ -529,11 +534,7 @@ void HeadlessHost::Has(const std::string& seq, const std::vector<std::string>& f
 
 void HeadlessHost::GetProperty(const std::string& seq, const std::vector<std::string>& fields) {
   std::string name;
-  if (fields.size() != 4 || !protocol::ParseText(fields[3], &name)) {
-    WriteLine("error " + seq + " " + protocol::Text("get <seq> <element> '<name>"));
-    return;
-  }
-  Element* element = FindElement(fields[2], seq);
+  Element* element = NamedRequest(seq, fields, "get", &name);
   if (element == nullptr) return;
   NPObject* object = element->scriptable;
   NPVariant result;

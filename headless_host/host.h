@@ -64,6 +64,9 @@ class HeadlessHost : public HostKit, public PageObjectListener {
   std::string LedgerFields() const;
 
   Element* FindElement(const std::string& field, const std::string& seq);
+  // The element and name of "<verb> <seq> <element> '<name>"; null once the error is answered.
+  Element* NamedRequest(const std::string& seq, const std::vector<std::string>& fields, const char* verb,
+                        std::string* name);
   NPError Destroy(Element* element, std::size_t* forced);
   // The host's references to the instance's objects go, then whatever a module kept; how many were kept.
   std::size_t ReleaseInstanceObjects(Element* element);

@@ -30,6 +30,16 @@ NPIdentifier StringIdentifier(HostKit* host, const NPUTF8* name) {
   return host->Identifiers().String(name);
 }
 
+// The start of a call into an object by name: the host serving it, or null
+// when it is refused or names an object or identifier the host does not know.
+HostKit* EnterNamed(const char* function, NPP npp, NPObject* object, NPIdentifier name) {
+  HostKit* host = Enter(function, [&] {
+    return Args{PointerText(npp), PointerText(object), IdentifierText(HostKit::Current(), name)};
+  });
+  if (host == nullptr || !host->LiveObject(object, function) || !host->KnownIdentifier(name, function)) return nullptr;
+  return host;
+}
+
 void* NPN_MemAlloc(uint32_t size) {
   HostKit* host = Enter(__func__, [&] { return Args{std::to_string(size)}; });
   if (host == nullptr || !host->MayAllocate(size)) return nullptr;
@@ -126,48 +136,33 @@ bool NPN_InvokeDefault(NPP npp, NPObject* object, const NPVariant* args, uint32_
 }
 
 bool NPN_GetProperty(NPP npp, NPObject* object, NPIdentifier name, NPVariant* result) {
-  HostKit* host = Enter(__func__, [&] {
-    return Args{PointerText(npp), PointerText(object), IdentifierText(HostKit::Current(), name)};
-  });
   if (result != nullptr) VOID_TO_NPVARIANT(*result);
-  if (host == nullptr || !host->LiveObject(object, __func__) || !host->KnownIdentifier(name, __func__)) return false;
-  if (object->_class == nullptr || object->_class->getProperty == nullptr) return false;
+  HostKit* host = EnterNamed(__func__, npp, object, name);
+  if (host == nullptr || object->_class == nullptr || object->_class->getProperty == nullptr) return false;
   return object->_class->getProperty(object, name, result);
 }
 
 bool NPN_SetProperty(NPP npp, NPObject* object, NPIdentifier name, const NPVariant* value) {
-  HostKit* host = Enter(__func__, [&] {
-    return Args{PointerText(npp), PointerText(object), IdentifierText(HostKit::Current(), name)};
-  });
-  if (host == nullptr || !host->LiveObject(object, __func__) || !host->KnownIdentifier(name, __func__)) return false;
-  if (object->_class == nullptr || object->_class->setProperty == nullptr) return false;
+  HostKit* host = EnterNamed(__func__, npp, object, name);
+  if (host == nullptr || object->_class == nullptr || object->_class->setProperty == nullptr) return false;
   return object->_class->setProperty(object, name, value);
 }
 
 bool NPN_RemoveProperty(NPP npp, NPObject* object, NPIdentifier name) {
-  HostKit* host = Enter(__func__, [&] {
-    return Args{PointerText(npp), PointerText(object), IdentifierText(HostKit::Current(), name)};
-  });
-  if (host == nullptr || !host->LiveObject(object, __func__) || !host->KnownIdentifier(name, __func__)) return false;
-  if (object->_class == nullptr || object->_class->removeProperty == nullptr) return false;
+  HostKit* host = EnterNamed(__func__, npp, object, name);
+  if (host == nullptr || object->_class == nullptr || object->_class->removeProperty == nullptr) return false;
   return object->_class->removeProperty(object, name);
 }
 
 bool NPN_HasProperty(NPP npp, NPObject* object, NPIdentifier name) {
-  HostKit* host = Enter(__func__, [&] {
-    return Args{PointerText(npp), PointerText(object), IdentifierText(HostKit::Current(), name)};
-  });
-  if (host == nullptr || !host->LiveObject(object, __func__) || !host->KnownIdentifier(name, __func__)) return false;
-  if (object->_class == nullptr || object->_class->hasProperty == nullptr) return false;
+  HostKit* host = EnterNamed(__func__, npp, object, name);
+  if (host == nullptr || object->_class == nullptr || object->_class->hasProperty == nullptr) return false;
   return object->_class->hasProperty(object, name);
 }
 
 bool NPN_HasMethod(NPP npp, NPObject* object, NPIdentifier name) {
-  HostKit* host = Enter(__func__, [&] {
-    return Args{PointerText(npp), PointerText(object), IdentifierText(HostKit::Current(), name)};
-  });
-  if (host == nullptr || !host->LiveObject(object, __func__) || !host->KnownIdentifier(name, __func__)) return false;
-  if (object->_class == nullptr || object->_class->hasMethod == nullptr) return false;
+  HostKit* host = EnterNamed(__func__, npp, object, name);
+  if (host == nullptr || object->_class == nullptr || object->_class->hasMethod == nullptr) return false;
   return object->_class->hasMethod(object, name);
 }
 
