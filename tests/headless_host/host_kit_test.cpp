@@ -52,18 +52,6 @@ class HostKitTest : public ::testing::Test {
   NPP npp = reinterpret_cast<NPP>(0x10);
 };
 
-TEST_F(HostKitTest, TheTableSaysItsSizeAndVersionAndHasEveryKitEntry) {
-  EXPECT_EQ(sizeof(NPNetscapeFuncs), table.size);
-  EXPECT_EQ((NP_VERSION_MAJOR << 8) | NP_VERSION_MINOR, table.version);
-  for (const void* entry : {(void*)table.memalloc, (void*)table.memfree, (void*)table.getstringidentifier,
-                            (void*)table.getintidentifier, (void*)table.identifierisstring,
-                            (void*)table.utf8fromidentifier, (void*)table.intfromidentifier,
-                            (void*)table.createobject, (void*)table.retainobject, (void*)table.releaseobject,
-                            (void*)table.invokeDefault, (void*)table.getproperty, (void*)table.releasevariantvalue})
-    EXPECT_NE(nullptr, entry);
-  EXPECT_EQ(nullptr, table.geturl);  // the page's business is each host's own
-}
-
 // ---- identifiers ------------------------------------------------------------
 
 TEST_F(HostKitTest, IdentifiersInternToOnePointerAndKeepStringsAndNumbersApart) {
