@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -119,6 +120,8 @@ struct ReferenceCase {
   int deallocatedAfter;
   const char* fault;  // words of the one fault expected, or null
 };
+
+void PrintTo(const ReferenceCase& c, std::ostream* out) { *out << c.name; }
 
 const ReferenceCase kReferenceCases[] = {
     {"CreatedThenReleased", [](const NPNetscapeFuncs& t, NPObject* o) { t.releaseobject(o); }, 0, 1, nullptr},
@@ -237,6 +240,8 @@ struct OffThreadCase {
   // Makes the call from another thread; true when its answer is the refusal.
   std::function<bool(const NPNetscapeFuncs&, NPObject* live)> call;
 };
+
+void PrintTo(const OffThreadCase& c, std::ostream* out) { *out << c.name; }
 
 const OffThreadCase kOffThreadCases[] = {
     {"NPN_MemAlloc", [](const NPNetscapeFuncs& t, NPObject*) { return t.memalloc(8) == nullptr; }},
