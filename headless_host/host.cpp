@@ -89,22 +89,20 @@ HeadlessHost& HeadlessHost::Get() {
 HeadlessHost::HeadlessHost() {
   FillHostFunctions(&table_);
   SetPageObjectListener(this);
-  SetWindowObjectTables(&identifiers_, &memory_, &objects_);
+  SetWindowObjectTables(&Identifiers(), &Memory(), &Objects());
 }
 
 // ---- services for the host function table ----------------------------------
 
-bool HeadlessHost::OnPluginThread(const char* function) {
-  DWORD thread = GetCurrentThreadId();
-  if (thread == pluginThread_) return true;
-  Fault(std::string(function) + " called off the plug-in thread (thread " + std::to_string(thread) +
-        "); refused");
-  return false;
-}
-
 void HeadlessHost::Fault(const std::string& text) {
   ++faultCount;
   WriteLine("fault " + protocol::Text(text));
+}
+
+bool HeadlessHost::MayCreateObject(NPP npp) {
+  if (ElementOf(npp) != nullptr) return true;
+  Fault("NPN_CreateObject for an instance that is not live");
+  return false;
 }
 
 void HeadlessHost::Unsupported(const char* function) { WriteLine("unsupported " + protocol::Text(function)); }
@@ -117,10 +115,10 @@ Element* HeadlessHost::ElementOf(NPP npp) {
 }
 
 NPObject* HeadlessHost::WindowObjectOf(Element* element) {
-  NPObject* window = objects_.Find(element->windowObject);
+  NPObject* window = Objects().Find(element->windowObject);
   if (window == nullptr) {
     window = CreateWindowObject(element->Npp(), element->Page());
-    element->windowObject = window != nullptr ? objects_.Id(window) : 0;
+    element->windowObject = window != nullptr ? Objects().Id(window) : 0;
   }
   return window;
 }
@@ -261,9 +259,9 @@ bool HeadlessHost::ToVariant(const protocol::Value& value, NPP owner, NPVariant*
       return true;
     }
     case Kind::PluginObject: {
-      NPObject* object = objects_.Find(value.id);
+      NPObject* object = Objects().Find(value.id);
       if (object == nullptr) return false;
-      objects_.Retain(object);
+      Objects().Retain(object);
       held.push_back(object);
       OBJECT_TO_NPVARIANT(object, *variant);
       return true;
@@ -274,11 +272,11 @@ bool HeadlessHost::ToVariant(const protocol::Value& value, NPP owner, NPVariant*
 
 PageObject* HeadlessHost::PageObjectFor(const protocol::Value& value, NPP owner) {
   auto found = pageObjects_.find(value.id);
-  if (found != pageObjects_.end() && objects_.Live(found->second)) {
-    objects_.Retain(found->second);
+  if (found != pageObjects_.end() && Objects().Live(found->second)) {
+    Objects().Retain(found->second);
     return found->second;
   }
-  auto* page = static_cast<PageObject*>(objects_.Create(owner, PageObjectClass()));
+  auto* page = static_cast<PageObject*>(Objects().Create(owner, PageObjectClass()));
   if (page == nullptr) return nullptr;
   page->pageId = value.id;
   page->callable = value.kind == protocol::Value::Kind::Function;
@@ -292,7 +290,7 @@ bool HeadlessHost::ToResult(const protocol::Value& value, NPP owner, NPVariant* 
     case Kind::String: {
       if (value.text.size() >= 0xFFFFFFFFu) return false;
       auto size = static_cast<uint32_t>(value.text.size());
-      auto* copy = static_cast<char*>(memory_.Allocate(size + 1));
+      auto* copy = static_cast<char*>(Memory().Allocate(size + 1));
       if (copy == nullptr) return false;
       if (size > 0) std::memcpy(copy, value.text.data(), size);
       copy[size] = '\0';
@@ -307,8 +305,8 @@ bool HeadlessHost::ToResult(const protocol::Value& value, NPP owner, NPVariant* 
       return true;
     }
     case Kind::PluginObject: {
-      NPObject* object = objects_.Find(value.id);
-      if (object == nullptr || !objects_.Retain(object)) return false;
+      NPObject* object = Objects().Find(value.id);
+      if (object == nullptr || !Objects().Retain(object)) return false;
       OBJECT_TO_NPVARIANT(object, *result);
       return true;
     }
@@ -346,7 +344,7 @@ protocol::Value HeadlessHost::FromVariant(const NPVariant& variant) {
     }
     case NPVariantType_Object: {
       NPObject* object = variant.value.objectValue;
-      if (!objects_.Live(object)) {
+      if (!Objects().Live(object)) {
         Fault("a value names an object that is not live");
         value.kind = Kind::Null;
       } else if (object->_class == PageObjectClass()) {
@@ -355,7 +353,7 @@ protocol::Value HeadlessHost::FromVariant(const NPVariant& variant) {
         value.id = page->pageId;
       } else {
         value.kind = Kind::PluginObject;
-        value.id = objects_.Id(object);
+        value.id = Objects().Id(object);
       }
       break;
     }
@@ -369,10 +367,10 @@ protocol::Value HeadlessHost::FromVariant(const NPVariant& variant) {
 void HeadlessHost::ReleaseResult(NPVariant* variant) {
   if (variant->type == NPVariantType_String) {
     void* characters = const_cast<NPUTF8*>(variant->value.stringValue.UTF8Characters);
-    if (characters != nullptr && !memory_.Free(characters))
+    if (characters != nullptr && !Memory().Free(characters))
       Fault("the module answered with a string that is not in host memory");
   } else if (variant->type == NPVariantType_Object) {
-    if (objects_.Live(variant->value.objectValue)) objects_.ReleaseObject(variant->value.objectValue);
+    if (Objects().Live(variant->value.objectValue)) Objects().ReleaseObject(variant->value.objectValue);
   }
   VOID_TO_NPVARIANT(*variant);
 }
@@ -501,27 +499,32 @@ void HeadlessHost::New(const std::string& seq, const std::vector<std::string>& f
   if (windowResult != NPERR_NO_ERROR) Note("NPP_SetWindow answered " + std::to_string(windowResult));
   NPObject* scriptable = nullptr;
   if (element->AskScriptable(&scriptable) != NPERR_NO_ERROR) scriptable = nullptr;
-  if (scriptable != nullptr && !objects_.Live(scriptable)) {
+  if (scriptable != nullptr && !Objects().Live(scriptable)) {
     Fault("NPP_GetValue answered with a scriptable object that NPN_CreateObject did not make");
     scriptable = nullptr;
   }
   element->scriptable = scriptable;
-  WriteLine("ok " + seq + " 0 " + (scriptable != nullptr ? "np:" + std::to_string(objects_.Id(scriptable)) : "null"));
+  WriteLine("ok " + seq + " 0 " + (scriptable != nullptr ? "np:" + std::to_string(Objects().Id(scriptable)) : "null"));
+}
+
+Element* HeadlessHost::NamedRequest(const std::string& seq, const std::vector<std::string>& fields, const char* verb,
+                                   std::string* name) {
+  if (fields.size() != 4 || !protocol::ParseText(fields[3], name)) {
+    WriteLine("error " + seq + " " + protocol::Text(std::string(verb) + " <seq> <element> '<name>"));
+    return nullptr;
+  }
+  return FindElement(fields[2], seq);
 }
 
 void HeadlessHost::Has(const std::string& seq, const std::vector<std::string>& fields) {
   std::string name;
-  if (fields.size() != 4 || !protocol::ParseText(fields[3], &name)) {
-    WriteLine("error " + seq + " " + protocol::Text("has <seq> <element> '<name>"));
-    return;
-  }
-  Element* element = FindElement(fields[2], seq);
+  Element* element = NamedRequest(seq, fields, "has", &name);
   if (element == nullptr) return;
   NPObject* object = element->scriptable;
   bool method = false, property = false;
-  if (object != nullptr && objects_.Live(object) && object->_class != nullptr) {
+  if (object != nullptr && Objects().Live(object) && object->_class != nullptr) {
     OnStack onStack(element, currentElement_);
-    NPIdentifier id = identifiers_.String(name);
+    NPIdentifier id = Identifiers().String(name);
     if (object->_class->hasMethod != nullptr) method = object->_class->hasMethod(object, id);
     if (object->_class->hasProperty != nullptr) property = object->_class->hasProperty(object, id);
   }
@@ -531,11 +534,7 @@ void HeadlessHost::Has(const std::string& seq, const std::vector<std::string>& f
 
 void HeadlessHost::GetProperty(const std::string& seq, const std::vector<std::string>& fields) {
   std::string name;
-  if (fields.size() != 4 || !protocol::ParseText(fields[3], &name)) {
-    WriteLine("error " + seq + " " + protocol::Text("get <seq> <element> '<name>"));
-    return;
-  }
-  Element* element = FindElement(fields[2], seq);
+  Element* element = NamedRequest(seq, fields, "get", &name);
   if (element == nullptr) return;
   NPObject* object = element->scriptable;
   NPVariant result;
@@ -544,9 +543,9 @@ void HeadlessHost::GetProperty(const std::string& seq, const std::vector<std::st
   std::string answer;
   {
     OnStack onStack(element, currentElement_);
-    bool got = object != nullptr && objects_.Live(object) && object->_class != nullptr &&
+    bool got = object != nullptr && Objects().Live(object) && object->_class != nullptr &&
                object->_class->getProperty != nullptr &&
-               object->_class->getProperty(object, identifiers_.String(name), &result);
+               object->_class->getProperty(object, Identifiers().String(name), &result);
     if (got && !exceptionSet_)
       answer = "ok " + seq + " " + protocol::FormatValue(FromVariant(result));
     else
@@ -567,7 +566,7 @@ void HeadlessHost::Call(const std::string& seq, const std::vector<std::string>& 
   Element* element = FindElement(fields[2], seq);
   if (element == nullptr) return;
   NPObject* object = element->scriptable;
-  if (object == nullptr || !objects_.Live(object)) {
+  if (object == nullptr || !Objects().Live(object)) {
     WriteLine("failed " + seq + " " + protocol::Text("the element has no scriptable object"));
     return;
   }
@@ -581,7 +580,7 @@ void HeadlessHost::Call(const std::string& seq, const std::vector<std::string>& 
     good = protocol::ParseValue(fields[i], &value) && ToVariant(value, element->Npp(), &args[i - 4], texts, held);
   }
   if (!good) {
-    for (NPObject* held_object : held) objects_.ReleaseObject(held_object);
+    for (NPObject* held_object : held) Objects().ReleaseObject(held_object);
     WriteLine("error " + seq + " " + protocol::Text("bad value"));
     return;
   }
@@ -593,11 +592,11 @@ void HeadlessHost::Call(const std::string& seq, const std::vector<std::string>& 
   {
     OnStack onStack(element, currentElement_);
     bool done = object->_class != nullptr && object->_class->invoke != nullptr &&
-                object->_class->invoke(object, identifiers_.String(name), args.data(),
+                object->_class->invoke(object, Identifiers().String(name), args.data(),
                                        static_cast<uint32_t>(args.size()), &result);
     // The arguments' page objects were the host's for the call only.
     for (NPObject* held_object : held)
-      if (objects_.Live(held_object)) objects_.ReleaseObject(held_object);
+      if (Objects().Live(held_object)) Objects().ReleaseObject(held_object);
     if (done && !exceptionSet_)
       answer = "ok " + seq + " " + protocol::FormatValue(FromVariant(result));
     else
@@ -661,7 +660,7 @@ void HeadlessHost::PageAnswered(const std::string& command, const std::string& s
     WriteLine("error " + seq + " " + protocol::Text("no page function of request " + fields[2] + " waits"));
     return;
   }
-  if (value.kind == protocol::Value::Kind::PluginObject && objects_.Find(value.id) == nullptr) {
+  if (value.kind == protocol::Value::Kind::PluginObject && Objects().Find(value.id) == nullptr) {
     WriteLine("error " + seq + " " + protocol::Text("bad value"));
     return;
   }
@@ -681,8 +680,8 @@ NPError HeadlessHost::Destroy(Element* element, std::size_t* forced) {
   currentElement_ = outer;
   if (saved != nullptr) {
     // Kept by browsers for a later instance of the same page; nothing here reloads, so it goes.
-    if (saved->buf != nullptr && !memory_.Free(saved->buf)) Fault("saved data not in host memory");
-    if (!memory_.Free(saved)) Fault("saved data record not in host memory");
+    if (saved->buf != nullptr && !Memory().Free(saved->buf)) Fault("saved data not in host memory");
+    if (!Memory().Free(saved)) Fault("saved data record not in host memory");
   }
   element->scriptable = nullptr;
   *forced = ReleaseInstanceObjects(element);
@@ -696,15 +695,15 @@ NPError HeadlessHost::Destroy(Element* element, std::size_t* forced) {
 std::size_t HeadlessHost::ReleaseInstanceObjects(Element* element) {
   // The window object is the page's, not the module's: the host's reference
   // goes first, so only references a module kept count as forced.
-  if (NPObject* window = objects_.Find(element->windowObject)) objects_.ReleaseObject(window);
+  if (NPObject* window = Objects().Find(element->windowObject)) Objects().ReleaseObject(window);
   element->windowObject = 0;
-  return objects_.ForceDeallocate(element->Npp());
+  return Objects().ForceDeallocate(element->Npp());
 }
 
 std::string HeadlessHost::LedgerFields() const {
-  return "memory=" + std::to_string(memory_.Blocks()) + " bytes=" + std::to_string(memory_.Bytes()) +
-         " objects=" + std::to_string(objects_.Count()) + " instances=" + std::to_string(elements_.size()) +
-         " identifiers=" + std::to_string(identifiers_.Count()) + " faults=" + std::to_string(faultCount.load());
+  return "memory=" + std::to_string(Memory().Blocks()) + " bytes=" + std::to_string(Memory().Bytes()) +
+         " objects=" + std::to_string(Objects().Count()) + " instances=" + std::to_string(elements_.size()) +
+         " identifiers=" + std::to_string(Identifiers().Count()) + " faults=" + std::to_string(faultCount.load());
 }
 
 void HeadlessHost::ShutDown() {
@@ -729,7 +728,7 @@ void HeadlessHost::PumpMessages() {
 }
 
 int HeadlessHost::Run(const std::vector<std::wstring>& modules) {
-  pluginThread_ = GetCurrentThreadId();
+  SetPluginThread(GetCurrentThreadId());
   RegisterClassOnce(kPageClass, DefWindowProcW);
   RegisterClassOnce(kElementClass, DefWindowProcW);
   RegisterClassOnce(kMessageClass, MessageWindowProc);

@@ -14,30 +14,27 @@
 #include <vector>
 
 #include "headless_host/element.h"
-#include "headless_host/identifiers.h"
+#include "headless_host/kit/host_kit.h"
 #include "headless_host/line_io.h"
-#include "headless_host/memory_ledger.h"
-#include "headless_host/object_ledger.h"
 #include "headless_host/page_object.h"
 #include "headless_host/plugin_library.h"
 #include "headless_host/protocol.h"
 #include "headless_host/window_object.h"
 
-class HeadlessHost : public PageObjectListener {
+class HeadlessHost : public HostKit, public PageObjectListener {
  public:
   static HeadlessHost& Get();
 
   // Loads the modules and serves requests until "quit" or the end of input.
   int Run(const std::vector<std::wstring>& modules);
 
+  // HostKit: faults are fault lines; objects are made only for live instances.
+  void Fault(const std::string& text) override;
+  bool MayCreateObject(NPP npp) override;
+
   // For the host function table.
-  bool OnPluginThread(const char* function);
-  void Fault(const std::string& text);
   void Unsupported(const char* function);
   void Note(const std::string& text);
-  IdentifierTable& Identifiers() { return identifiers_; }
-  MemoryLedger& Memory() { return memory_; }
-  ObjectLedger& Objects() { return objects_; }
   Element* ElementOf(NPP npp);
   HWND PageWindow() const { return pageWindow_; }
   // The element's page window object (made on first use), without a reference of the caller's.
@@ -67,6 +64,9 @@ class HeadlessHost : public PageObjectListener {
   std::string LedgerFields() const;
 
   Element* FindElement(const std::string& field, const std::string& seq);
+  // The element and name of "<verb> <seq> <element> '<name>"; null once the error is answered.
+  Element* NamedRequest(const std::string& seq, const std::vector<std::string>& fields, const char* verb,
+                        std::string* name);
   NPError Destroy(Element* element, std::size_t* forced);
   // The host's references to the instance's objects go, then whatever a module kept; how many were kept.
   std::size_t ReleaseInstanceObjects(Element* element);
@@ -85,15 +85,11 @@ class HeadlessHost : public PageObjectListener {
   static LRESULT CALLBACK MessageWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
   void PumpMessages();
 
-  DWORD pluginThread_ = 0;
   NPNetscapeFuncs table_{};
   std::vector<std::unique_ptr<PluginLibrary>> libraries_;
   std::map<uint64_t, std::unique_ptr<Element>> elements_;
   std::map<NPP, Element*> byNpp_;
   std::map<uint64_t, PageObject*> pageObjects_;
-  IdentifierTable identifiers_;
-  MemoryLedger memory_;
-  ObjectLedger objects_;
   LineInput input_;
   HWND pageWindow_ = nullptr;
   HWND messageWindow_ = nullptr;

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "headless_host/host.h"
+#include "headless_host/kit/kit_functions.h"
 
 namespace {
 
@@ -19,19 +20,6 @@ const char kUserAgent[] = "HalvoHeadlessHost/1.0 (Windows NT 6.1)";
   do {                                              \
     if (!Host().OnPluginThread(__func__)) return;   \
   } while (0)
-
-// An object the plug-in names must be one the host has on its ledger.
-bool LiveObject(NPObject* object, const char* function) {
-  if (object != nullptr && Host().Objects().Live(object)) return true;
-  Host().Fault(std::string(function) + " on an object that is not live");
-  return false;
-}
-
-bool KnownIdentifier(NPIdentifier id, const char* function) {
-  if (Host().Identifiers().Known(id)) return true;
-  Host().Fault(std::string(function) + " with an identifier the host never gave");
-  return false;
-}
 
 NPError NPN_GetURL(NPP instance, const char* url, const char* window) {
   ON_PLUGIN_THREAD(NPERR_GENERIC_ERROR);
@@ -80,22 +68,6 @@ void NPN_Status(NPP instance, const char* message) {
 const char* NPN_UserAgent(NPP) {
   ON_PLUGIN_THREAD(nullptr);
   return kUserAgent;
-}
-
-void* NPN_MemAlloc(uint32_t size) {
-  ON_PLUGIN_THREAD(nullptr);
-  return Host().Memory().Allocate(size);
-}
-
-void NPN_MemFree(void* block) {
-  ON_PLUGIN_THREAD_VOID();
-  if (block == nullptr) return;
-  if (!Host().Memory().Free(block)) Host().Fault("NPN_MemFree of memory the host never gave or already took back");
-}
-
-uint32_t NPN_MemFlush(uint32_t) {
-  ON_PLUGIN_THREAD(0);
-  return 0;
 }
 
 void NPN_ReloadPlugins(NPBool) { ON_PLUGIN_THREAD_VOID(); }
@@ -190,141 +162,12 @@ void NPN_ForceRedraw(NPP instance) {
     if (element->Window() != nullptr) UpdateWindow(element->Window());
 }
 
-NPIdentifier NPN_GetStringIdentifier(const NPUTF8* name) {
-  ON_PLUGIN_THREAD(nullptr);
-  if (name == nullptr) return nullptr;
-  return Host().Identifiers().String(name);
-}
-
-void NPN_GetStringIdentifiers(const NPUTF8** names, int32_t count, NPIdentifier* identifiers) {
-  ON_PLUGIN_THREAD_VOID();
-  if (names == nullptr || identifiers == nullptr) return;
-  for (int32_t i = 0; i < count; ++i)
-    identifiers[i] = names[i] != nullptr ? Host().Identifiers().String(names[i]) : nullptr;
-}
-
-NPIdentifier NPN_GetIntIdentifier(int32_t value) {
-  ON_PLUGIN_THREAD(nullptr);
-  return Host().Identifiers().Int(value);
-}
-
-bool NPN_IdentifierIsString(NPIdentifier id) {
-  ON_PLUGIN_THREAD(false);
-  if (!KnownIdentifier(id, __func__)) return false;
-  return Host().Identifiers().IsString(id);
-}
-
-NPUTF8* NPN_UTF8FromIdentifier(NPIdentifier id) {
-  ON_PLUGIN_THREAD(nullptr);
-  if (!KnownIdentifier(id, __func__)) return nullptr;
-  const std::string* name = Host().Identifiers().Name(id);
-  if (name == nullptr) return nullptr;
-  auto* text = static_cast<NPUTF8*>(Host().Memory().Allocate(static_cast<uint32_t>(name->size() + 1)));
-  if (text != nullptr) std::memcpy(text, name->c_str(), name->size() + 1);
-  return text;
-}
-
-int32_t NPN_IntFromIdentifier(NPIdentifier id) {
-  ON_PLUGIN_THREAD(0);
-  int32_t value = 0;
-  if (KnownIdentifier(id, __func__)) Host().Identifiers().Number(id, &value);
-  return value;
-}
-
-NPObject* NPN_CreateObject(NPP npp, NPClass* objectClass) {
-  ON_PLUGIN_THREAD(nullptr);
-  if (Host().ElementOf(npp) == nullptr) {
-    Host().Fault("NPN_CreateObject for an instance that is not live");
-    return nullptr;
-  }
-  return Host().Objects().Create(npp, objectClass);
-}
-
-NPObject* NPN_RetainObject(NPObject* object) {
-  ON_PLUGIN_THREAD(object);
-  if (LiveObject(object, __func__)) Host().Objects().Retain(object);
-  return object;
-}
-
-void NPN_ReleaseObject(NPObject* object) {
-  ON_PLUGIN_THREAD_VOID();
-  if (!LiveObject(object, __func__)) return;
-  if (Host().Objects().ReleaseObject(object) == ObjectLedger::Release::NoReference)
-    Host().Fault("NPN_ReleaseObject of an object without a reference");
-}
-
-bool NPN_Invoke(NPP, NPObject* object, NPIdentifier name, const NPVariant* args, uint32_t argCount,
-                NPVariant* result) {
-  ON_PLUGIN_THREAD(false);
-  if (result != nullptr) VOID_TO_NPVARIANT(*result);
-  if (!LiveObject(object, __func__) || !KnownIdentifier(name, __func__)) return false;
-  if (object->_class == nullptr || object->_class->invoke == nullptr) return false;
-  return object->_class->invoke(object, name, args, argCount, result);
-}
-
-bool NPN_InvokeDefault(NPP, NPObject* object, const NPVariant* args, uint32_t argCount, NPVariant* result) {
-  ON_PLUGIN_THREAD(false);
-  if (result != nullptr) VOID_TO_NPVARIANT(*result);
-  if (!LiveObject(object, __func__)) return false;
-  if (object->_class == nullptr || object->_class->invokeDefault == nullptr) return false;
-  return object->_class->invokeDefault(object, args, argCount, result);
-}
-
 bool NPN_Evaluate(NPP, NPObject*, NPString*, NPVariant* result) {
   ON_PLUGIN_THREAD(false);
   // Page script runs in the page, which answers asynchronously: no synchronous evaluation.
   Host().Unsupported(__func__);
   if (result != nullptr) VOID_TO_NPVARIANT(*result);
   return false;
-}
-
-bool NPN_GetProperty(NPP, NPObject* object, NPIdentifier name, NPVariant* result) {
-  ON_PLUGIN_THREAD(false);
-  if (result != nullptr) VOID_TO_NPVARIANT(*result);
-  if (!LiveObject(object, __func__) || !KnownIdentifier(name, __func__)) return false;
-  if (object->_class == nullptr || object->_class->getProperty == nullptr) return false;
-  return object->_class->getProperty(object, name, result);
-}
-
-bool NPN_SetProperty(NPP, NPObject* object, NPIdentifier name, const NPVariant* value) {
-  ON_PLUGIN_THREAD(false);
-  if (!LiveObject(object, __func__) || !KnownIdentifier(name, __func__)) return false;
-  if (object->_class == nullptr || object->_class->setProperty == nullptr) return false;
-  return object->_class->setProperty(object, name, value);
-}
-
-bool NPN_RemoveProperty(NPP, NPObject* object, NPIdentifier name) {
-  ON_PLUGIN_THREAD(false);
-  if (!LiveObject(object, __func__) || !KnownIdentifier(name, __func__)) return false;
-  if (object->_class == nullptr || object->_class->removeProperty == nullptr) return false;
-  return object->_class->removeProperty(object, name);
-}
-
-bool NPN_HasProperty(NPP, NPObject* object, NPIdentifier name) {
-  ON_PLUGIN_THREAD(false);
-  if (!LiveObject(object, __func__) || !KnownIdentifier(name, __func__)) return false;
-  if (object->_class == nullptr || object->_class->hasProperty == nullptr) return false;
-  return object->_class->hasProperty(object, name);
-}
-
-bool NPN_HasMethod(NPP, NPObject* object, NPIdentifier name) {
-  ON_PLUGIN_THREAD(false);
-  if (!LiveObject(object, __func__) || !KnownIdentifier(name, __func__)) return false;
-  if (object->_class == nullptr || object->_class->hasMethod == nullptr) return false;
-  return object->_class->hasMethod(object, name);
-}
-
-void NPN_ReleaseVariantValue(NPVariant* variant) {
-  ON_PLUGIN_THREAD_VOID();
-  if (variant == nullptr) return;
-  if (variant->type == NPVariantType_String) {
-    void* characters = const_cast<NPUTF8*>(variant->value.stringValue.UTF8Characters);
-    if (characters != nullptr && !Host().Memory().Free(characters))
-      Host().Fault("NPN_ReleaseVariantValue of a string that is not in host memory");
-  } else if (variant->type == NPVariantType_Object) {
-    NPN_ReleaseObject(variant->value.objectValue);
-  }
-  VOID_TO_NPVARIANT(*variant);
 }
 
 void NPN_SetException(NPObject*, const NPUTF8* message) {
@@ -336,28 +179,9 @@ void NPN_PushPopupsEnabledState(NPP, NPBool) { ON_PLUGIN_THREAD_VOID(); }
 
 void NPN_PopPopupsEnabledState(NPP) { ON_PLUGIN_THREAD_VOID(); }
 
-bool NPN_Enumerate(NPP, NPObject* object, NPIdentifier** identifiers, uint32_t* count) {
-  ON_PLUGIN_THREAD(false);
-  if (!LiveObject(object, __func__)) return false;
-  if (object->_class == nullptr || object->_class->structVersion < NP_CLASS_STRUCT_VERSION_ENUM ||
-      object->_class->enumerate == nullptr)
-    return false;
-  return object->_class->enumerate(object, identifiers, count);
-}
-
 void NPN_PluginThreadAsyncCall(NPP instance, void (*function)(void*), void* data) {
   // The one host function made for other threads.
   if (function != nullptr) Host().CallOnPluginThread(instance, function, data);
-}
-
-bool NPN_Construct(NPP, NPObject* object, const NPVariant* args, uint32_t argCount, NPVariant* result) {
-  ON_PLUGIN_THREAD(false);
-  if (result != nullptr) VOID_TO_NPVARIANT(*result);
-  if (!LiveObject(object, __func__)) return false;
-  if (object->_class == nullptr || object->_class->structVersion < NP_CLASS_STRUCT_VERSION_CTOR ||
-      object->_class->construct == nullptr)
-    return false;
-  return object->_class->construct(object, args, argCount, result);
 }
 
 NPError NPN_GetValueForURL(NPP, NPNURLVariable, const char*, char**, uint32_t*) {
@@ -427,9 +251,7 @@ void NPN_SetCurrentAsyncSurface(NPP, NPAsyncSurface*, NPRect*) { ON_PLUGIN_THREA
 }  // namespace
 
 void FillHostFunctions(NPNetscapeFuncs* table) {
-  std::memset(table, 0, sizeof *table);
-  table->size = sizeof *table;
-  table->version = (NP_VERSION_MAJOR << 8) | NP_VERSION_MINOR;
+  FillKitFunctions(table);
   table->geturl = NPN_GetURL;
   table->posturl = NPN_PostURL;
   table->requestread = NPN_RequestRead;
@@ -438,9 +260,6 @@ void FillHostFunctions(NPNetscapeFuncs* table) {
   table->destroystream = NPN_DestroyStream;
   table->status = NPN_Status;
   table->uagent = NPN_UserAgent;
-  table->memalloc = NPN_MemAlloc;
-  table->memfree = NPN_MemFree;
-  table->memflush = NPN_MemFlush;
   table->reloadplugins = NPN_ReloadPlugins;
   table->getJavaEnv = NPN_GetJavaEnv;
   table->getJavaPeer = NPN_GetJavaPeer;
@@ -451,30 +270,11 @@ void FillHostFunctions(NPNetscapeFuncs* table) {
   table->invalidaterect = NPN_InvalidateRect;
   table->invalidateregion = NPN_InvalidateRegion;
   table->forceredraw = NPN_ForceRedraw;
-  table->getstringidentifier = NPN_GetStringIdentifier;
-  table->getstringidentifiers = NPN_GetStringIdentifiers;
-  table->getintidentifier = NPN_GetIntIdentifier;
-  table->identifierisstring = NPN_IdentifierIsString;
-  table->utf8fromidentifier = NPN_UTF8FromIdentifier;
-  table->intfromidentifier = NPN_IntFromIdentifier;
-  table->createobject = NPN_CreateObject;
-  table->retainobject = NPN_RetainObject;
-  table->releaseobject = NPN_ReleaseObject;
-  table->invoke = NPN_Invoke;
-  table->invokeDefault = NPN_InvokeDefault;
   table->evaluate = NPN_Evaluate;
-  table->getproperty = NPN_GetProperty;
-  table->setproperty = NPN_SetProperty;
-  table->removeproperty = NPN_RemoveProperty;
-  table->hasproperty = NPN_HasProperty;
-  table->hasmethod = NPN_HasMethod;
-  table->releasevariantvalue = NPN_ReleaseVariantValue;
   table->setexception = NPN_SetException;
   table->pushpopupsenabledstate = NPN_PushPopupsEnabledState;
   table->poppopupsenabledstate = NPN_PopPopupsEnabledState;
-  table->enumerate = NPN_Enumerate;
   table->pluginthreadasynccall = NPN_PluginThreadAsyncCall;
-  table->construct = NPN_Construct;
   table->getvalueforurl = NPN_GetValueForURL;
   table->setvalueforurl = NPN_SetValueForURL;
   table->getauthenticationinfo = NPN_GetAuthenticationInfo;

@@ -10,9 +10,9 @@
 
 #include <string>
 
-#include "headless_host/identifiers.h"
-#include "headless_host/memory_ledger.h"
-#include "headless_host/object_ledger.h"
+#include "headless_host/kit/identifiers.h"
+#include "headless_host/kit/memory_ledger.h"
+#include "headless_host/kit/object_ledger.h"
 
 // The host's tables the window objects work with; set once, before any is made.
 void SetWindowObjectTables(IdentifierTable* identifiers, MemoryLedger* memory, ObjectLedger* objects);

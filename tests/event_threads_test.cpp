@@ -69,7 +69,7 @@ TEST_F(EventThreads, WorkerEventsWaitForThePluginThreadAndKeepTheirOrder) {
   EXPECT_TRUE(host.Calls("NPN_GetURL").empty());
   Pump();
   EXPECT_THAT(PostedKeys(), ElementsAre("first", "second", "third"));
-  for (const auto& call : host.Calls("NPN_GetURL")) EXPECT_EQ(host.pluginThread, call.thread);
+  for (const auto& call : host.Calls("NPN_GetURL")) EXPECT_EQ(host.PluginThread(), call.thread);
 }
 
 TEST_F(EventThreads, ManyThreadsAtOnceLoseNothing) {

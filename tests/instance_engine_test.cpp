@@ -35,7 +35,7 @@ TEST_F(InstanceEngine, InitStartsAndConfiguresTheEngineInOrder) {
                           "Download.FindConnectionPoint(ITaskEvents)", "ConnectionPoint.Advise(ptr, out 0)",
                           "Download.StartupStep1()", "Download.StartupStep2()"));
   EXPECT_EQ(1u, engine.Object(L"Download")->sinks);
-  for (const auto& call : engine.Calls()) EXPECT_EQ(host.pluginThread, call.thread) << call.Line();
+  for (const auto& call : engine.Calls()) EXPECT_EQ(host.PluginThread(), call.thread) << call.Line();
 }
 
 TEST_F(InstanceEngine, UnInitShutsDownDisconnectsAndOnlyThenReleasesEveryReference) {

@@ -44,7 +44,7 @@ class ScriptObjectBaseTest : public LinkedHostTest {
     LinkedHostTest::SetUp();
     ProbeObject::deallocated = 0;
     scriptClass.allocate = ProbeObject::Allocate;
-    object = TestHost::CreateObject(nullptr, &scriptClass);
+    object = host.Table()->createobject(nullptr, &scriptClass);
     ASSERT_NE(nullptr, object);
     static_cast<ScriptObjectBase*>(object)->RegisterFunctions();
   }

@@ -204,7 +204,7 @@ TEST_F(SiteLock, TheAddressIsLearnedFromTheWindowObjectAndEveryReferenceGoesBack
     if (call.function == "NPN_GetStringIdentifier") line += " " + call.args[0];
     if (call.function == "NPN_GetProperty") line += " " + call.args[2];
     calls.push_back(line);
-    EXPECT_EQ(host.pluginThread, call.thread) << line;
+    EXPECT_EQ(host.PluginThread(), call.thread) << line;
   }
   EXPECT_THAT(calls, ElementsAre("NPN_SetValue", "NPN_GetValue " + std::to_string(NPNVWindowNPObject),
                                  "NPN_GetStringIdentifier location", "NPN_GetProperty location",

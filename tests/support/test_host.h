@@ -1,22 +1,20 @@
-// The browser, played by the tests: a host function table whose every entry
-// records the call (function, arguments, thread) and keeps ledgers of host
-// memory and NPObject references (identifiers and host memory as the headless
-// host keeps them: headless_host's host kit). A test fails when a ledger does not balance
-// or a host function was called off the plug-in thread.
+// The browser, played by the tests: a host whose every function records the
+// call (function, arguments, thread) and keeps its faults for the test to see.
+// Identifiers, the ledgers of host memory and NPObjects, the plug-in thread
+// check and most host functions are the host kit's (headless_host/kit), as in
+// the headless host; this host adds the page, its failure switches and the
+// script-side operations a test performs. A test fails when a ledger does not
+// balance or a host function was called off the plug-in thread.
 #pragma once
 
 #include <windows.h>
 
 #include <functional>
-#include <map>
-#include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <vector>
 
-#include "headless_host/identifiers.h"
-#include "headless_host/memory_ledger.h"
+#include "headless_host/kit/host_kit.h"
 #include "npapi/npfunctions.h"
 
 struct HostCall {
@@ -25,15 +23,13 @@ struct HostCall {
   DWORD thread = 0;
 };
 
-class TestHost {
+class TestHost : public HostKit {
  public:
   // A page function: what NPN_InvokeDefault on it does.
   using PageFunction = std::function<bool(const NPVariant* args, uint32_t argCount, NPVariant* result)>;
 
   TestHost();
-  ~TestHost();
-  TestHost(const TestHost&) = delete;
-  TestHost& operator=(const TestHost&) = delete;
+  ~TestHost() override;
 
   // The one host whose table the module holds (host entries are plain C callbacks).
   static TestHost* Current();
@@ -46,17 +42,17 @@ class TestHost {
   std::vector<std::string> Faults() const;
 
   // Ledgers.
-  std::size_t LiveAllocations() const;
-  std::size_t LiveObjects() const;
-  bool IsLive(NPObject* object) const;
-  uint32_t ReferenceCount(NPObject* object) const;
+  std::size_t LiveAllocations() const { return Memory().Blocks(); }
+  std::size_t LiveObjects() const { return Objects().Count(); }
+  bool IsLive(NPObject* object) const { return Objects().Live(object); }
+  uint32_t ReferenceCount(NPObject* object) const { return Objects().ReferenceCount(object); }
 
   // Identifiers, interned as a browser interns them.
-  NPIdentifier StringId(const std::string& name);
-  NPIdentifier IntId(int32_t value);
+  NPIdentifier StringId(const std::string& name) { return Identifiers().String(name); }
+  NPIdentifier IntId(int32_t value) { return Identifiers().Int(value); }
 
   // Host memory, as a browser hands it to script results and callback values.
-  char* HostString(const std::string& text);
+  char* HostString(const std::string& text) { return CopyToHostMemory(text); }
 
   // A callable page object; the host owns one reference until ReleaseObject.
   NPObject* CreatePageFunction(PageFunction body);
@@ -65,19 +61,17 @@ class TestHost {
 
   // Script-side operations on a plug-in object, as a browser performs them.
   bool Invoke(NPObject* object, const std::string& method, const std::vector<NPVariant>& args, NPVariant* result);
-  void ReleaseObject(NPObject* object);
+  void ReleaseObject(NPObject* object) { HostKit::ReleaseObject(object, "the host's release"); }
   // A reference taken by the host itself (not recorded as a plug-in's call).
-  NPObject* Retain(NPObject* object);
+  NPObject* Retain(NPObject* object) { return RetainObject(object, "the host's retain"); }
+  // As NPN_ReleaseVariantValue releases it (a string through NPN_MemFree), not recorded itself.
   void ReleaseVariantValue(NPVariant* value);
   // What one browser does at NPP_Destroy: invalidate and free, whatever the count.
   void InvalidateAndDeallocate(NPObject* object);
 
   // Behaviour switches.
-  PageFunction PageFunctionFor(NPObject* object) const;
-
   bool failMemAlloc = false;
   bool failCreateObject = false;
-  DWORD pluginThread;
 
   // The page that holds the elements, as a browser offers it: NPN_GetValue
   // (NPNVWindowNPObject) hands out a retained window object, whose "location"
@@ -99,53 +93,40 @@ class TestHost {
   PageAnswer hrefAnswer = PageAnswer::Expected;      // Expected: pageAddress as a string
   PageFailure pageFailure = PageFailure::None;
   // The page's objects (null before the first request and after ClosePage).
-  NPObject* Window() const;
-  NPObject* Location() const;
+  NPObject* Window() const { return window_; }
+  NPObject* Location() const { return location_; }
   // The page goes: its own references to its objects are released.
   void ClosePage();
 
-  // Entry points (public so the table can name them).
+  // The host functions this host answers itself (the others are the kit's).
   static NPError GetURL(NPP instance, const char* url, const char* window);
-  static void* MemAlloc(uint32_t size);
-  static void MemFree(void* ptr);
   static NPError GetValue(NPP instance, NPNVariable variable, void* value);
   static NPError SetValue(NPP instance, NPPVariable variable, void* value);
-  static NPIdentifier GetStringIdentifier(const NPUTF8* name);
-  static NPIdentifier GetIntIdentifier(int32_t intid);
-  static bool IdentifierIsString(NPIdentifier identifier);
-  static NPUTF8* UTF8FromIdentifier(NPIdentifier identifier);
-  static int32_t IntFromIdentifier(NPIdentifier identifier);
-  static NPObject* CreateObject(NPP npp, NPClass* aClass);
-  static NPObject* RetainObject(NPObject* obj);
-  static void ReleaseObjectEntry(NPObject* obj);
-  static bool InvokeDefault(NPP npp, NPObject* obj, const NPVariant* args, uint32_t argCount, NPVariant* result);
-  static void ReleaseVariantValueEntry(NPVariant* variant);
   static void SetException(NPObject* obj, const NPUTF8* message);
-  static bool GetProperty(NPP npp, NPObject* obj, NPIdentifier propertyName, NPVariant* result);
   // The getProperty of the page's window and location objects.
   static bool WindowGetProperty(NPObject* obj, NPIdentifier name, NPVariant* result);
   static bool LocationGetProperty(NPObject* obj, NPIdentifier name, NPVariant* result);
 
+  // HostKit: what this host records and refuses.
+  void Fault(const std::string& text) override;
+  bool Records() const override { return true; }
+  void Called(const char* function, std::vector<std::string> args) override;
+  bool MayAllocate(uint32_t size) override;
+  bool MayCreateObject(NPP npp) override;
+  bool GivesIdentifier(const std::string& name) override;
+
  private:
-  void Record(const char* function, std::vector<std::string> args);
-  NPObject* NewPageObject(NPClass* aClass);
   void EnsurePage();
   // A property's answer as the page settings say; `expected` for PageAnswer::Expected.
   bool AnswerProperty(PageAnswer answer, const std::function<void(NPVariant*)>& expected, NPVariant* result);
-  void Fault(const std::string& text);
   // The name of a string identifier, "" for any other.
   std::string NameOf(NPIdentifier id) const;
-  void ReleaseLocked(NPObject* object, std::unique_lock<std::recursive_mutex>& lock);
-  static std::string Describe(const NPVariant& value);
 
   NPNetscapeFuncs funcs_;
-  mutable std::recursive_mutex mutex_;
+  // Calls and faults may come from any thread; everything else is the plug-in thread's.
+  mutable std::mutex mutex_;
   std::vector<HostCall> calls_;
   std::vector<std::string> faults_;
-  MemoryLedger memory_;
-  std::map<NPObject*, uint32_t> objects_;  // live object -> host-side count mirror
-  std::map<NPObject*, PageFunction> pageFunctions_;
-  IdentifierTable identifiers_;
   NPObject* window_ = nullptr;
   NPObject* location_ = nullptr;
 };

@@ -1,4 +1,4 @@
-#include "headless_host/identifiers.h"
+#include "headless_host/kit/identifiers.h"
 
 NPIdentifier IdentifierTable::String(const std::string& name) {
   auto& slot = strings_[name];

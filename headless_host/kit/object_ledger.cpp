@@ -1,4 +1,4 @@
-#include "headless_host/object_ledger.h"
+#include "headless_host/kit/object_ledger.h"
 
 #include <cstdlib>
 
@@ -10,14 +10,10 @@ NPObject* ObjectLedger::Create(NPP owner, NPClass* objectClass) {
   if (object == nullptr) return nullptr;
   object->_class = objectClass;
   object->referenceCount = 1;
-  Adopt(object, owner);
-  return object;
-}
-
-void ObjectLedger::Adopt(NPObject* object, NPP owner) {
   uint64_t id = nextId_++;
   entries_[object] = Entry{owner, id};
   byId_[id] = object;
+  return object;
 }
 
 bool ObjectLedger::Retain(NPObject* object) {
@@ -45,6 +41,15 @@ void ObjectLedger::Deallocate(NPObject* object) {
     objectClass->deallocate(object);
   else
     std::free(object);
+}
+
+bool ObjectLedger::ForceDeallocate(NPObject* object) {
+  if (!Live(object)) return false;
+  NPClass* objectClass = object->_class;
+  if (objectClass != nullptr && objectClass->invalidate != nullptr) objectClass->invalidate(object);
+  // The invalidate may already have let the last reference go.
+  if (Live(object)) Deallocate(object);
+  return true;
 }
 
 std::size_t ObjectLedger::ForceDeallocate(NPP owner) {

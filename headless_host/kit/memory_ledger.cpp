@@ -1,4 +1,4 @@
-#include "headless_host/memory_ledger.h"
+#include "headless_host/kit/memory_ledger.h"
 
 #include <cstdlib>
 

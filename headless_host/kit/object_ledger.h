@@ -19,12 +19,14 @@ class ObjectLedger {
   // Allocates through the class (or plain memory when it has no allocate),
   // sets class and count 1; null when allocation fails.
   NPObject* Create(NPP owner, NPClass* objectClass);
-  // Takes an object the host made itself (a page object) onto the ledger.
-  void Adopt(NPObject* object, NPP owner);
-
   bool Live(const NPObject* object) const { return entries_.count(const_cast<NPObject*>(object)) != 0; }
   bool Retain(NPObject* object);
   Release ReleaseObject(NPObject* object);
+  // The count of a live object; 0 for one that is not on the ledger.
+  uint32_t ReferenceCount(const NPObject* object) const { return Live(object) ? object->referenceCount : 0; }
+
+  // Invalidates, then deallocates, one object whatever its count; false when it is not live.
+  bool ForceDeallocate(NPObject* object);
 
   // Invalidates, then deallocates, every object of the instance; how many there were.
   std::size_t ForceDeallocate(NPP owner);
