@@ -79,14 +79,15 @@ Status Engine::OpenLocked() {
 
   journal_ = std::make_unique<Journal>(folder_);
   JournalContent content = journal_->Load();
-  work_.clear();
-  for (auto& task : content.work) work_.push_back(std::make_unique<Task>(std::move(task)));
+  work_.Clear();
+  for (auto& task : content.work) work_.Append(std::make_unique<Task>(std::move(task)));
   finished_.Reset(std::move(content.finished));
   nextId_ = content.nextId;
   autoStartApplied_ = false;
   workDirty_ = false;
   open_ = true;
   Recover();
+  if (content.needsSave) SaveWork();
   if (saveSettings) SaveSettings(settingsPath, settings_);
   hub_.Start([this] { Tick(); });
   return Ok();
@@ -96,8 +97,8 @@ Status Engine::OpenLocked() {
 // checked as strictly as what a page gives: it may be damaged or edited.
 void Engine::Recover() {
   bool changed = false;
-  for (size_t i = 0; i < work_.size();) {
-    Task& task = *work_[i];
+  for (Task* recovered : work_.InOrder()) {
+    Task& task = *recovered;
     if (CheckRecovered(&task)) changed = true;
     if (task.state == TaskState::Queued || task.state == TaskState::Connecting ||
         task.state == TaskState::Downloading) {
@@ -112,7 +113,7 @@ void Engine::Recover() {
                    MoveFileExW(partial.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH);
       if (moved || GetFileAttributesW(partial.c_str()) == INVALID_FILE_ATTRIBUTES) {
         if (moved || GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
-          Finish(i);
+          Finish(&task);
           changed = true;
           continue;
         }
@@ -121,7 +122,7 @@ void Engine::Recover() {
       task.message = L"the downloaded file went missing while it was being completed";
       changed = true;
     }
-    ++i;
+    work_.Retarget(&task);
   }
   if (changed) SaveWork();
 }
@@ -205,7 +206,7 @@ Status Engine::DownloadReady() {
   Status status = OpenLocked();
   if (status.Failed() || autoStartApplied_) return status;
   autoStartApplied_ = true;
-  for (auto& task : work_) {
+  for (Task* task : work_.InOrder()) {
     if (!task->interrupted) continue;
     task->interrupted = false;
     if (settings_.autoStart && task->state == TaskState::Stopped) {
@@ -224,7 +225,7 @@ void Engine::CloseSession() {
     std::lock_guard<std::mutex> hold(mutex_);
     if (!open_ || closing_) return;
     closing_ = true;
-    for (auto& task : work_) {
+    for (Task* task : work_.InOrder()) {
       if (task->state == TaskState::Queued || Running(task->state)) task->interrupted = true;
       if (task->transfer) task->transfer->Stop();
     }
@@ -237,7 +238,7 @@ void Engine::CloseSession() {
       std::lock_guard<std::mutex> hold(mutex_);
       // Deleted tasks still closing their file count too: their delete waits for it.
       bool busy = !cleanups_.empty();
-      for (auto& task : work_) busy = busy || task->transfer != nullptr;
+      for (Task* task : work_.InOrder()) busy = busy || task->transfer != nullptr;
       if (!busy || GetTickCount64() >= deadline) break;
     }
     HANDLE self = GetCurrentThread();
@@ -248,13 +249,14 @@ void Engine::CloseSession() {
   // No event after this: what is still queued is dropped.
   hub_.Stop();
   std::lock_guard<std::mutex> hold(mutex_);
-  for (auto& task : work_) {
+  const std::vector<Task*> tasks = work_.InOrder();
+  for (Task* task : tasks) {
     if (!task->transfer) continue;
     task->segments = task->transfer->Snapshot().segments;
     task->transfer->Abandon();
     task->transfer.reset();
   }
-  for (auto& task : work_) {
+  for (Task* task : tasks) {
     if (task->interrupted && task->state != TaskState::Completing) task->state = TaskState::Stopped;
     if (task->cancelPending) {
       // The delete takes effect once the abandoned transfer closes the file.
@@ -269,7 +271,7 @@ void Engine::CloseSession() {
     DeleteFileW(cleanup.partialPath.c_str());
   }
   cleanups_.clear();
-  work_.clear();
+  work_.Clear();
   finished_.Clear();
   journal_.reset();
   if (lockFile_ != INVALID_HANDLE_VALUE) CloseHandle(lockFile_);
@@ -283,7 +285,8 @@ void Engine::Tick() {
   if (!open_ || closing_) return;
   uint64_t now = NowMs();
   bool retryDue = false;
-  for (auto& task : work_) {
+  bool save = workDirty_ && now - lastWorkSaveMs_ >= kWorkSaveMs;
+  for (Task* task : work_.InOrder()) {
     if (task->state == TaskState::Queued && task->retryAtMs != 0 && task->retryAtMs <= now) retryDue = true;
     if (!task->transfer) continue;
     int64_t received = 0;
@@ -302,41 +305,69 @@ void Engine::Tick() {
       task->lastProgressEventMs = now;
       Emit(task_event::kKindTask, *task);
     }
+    // A checkpoint: the progress of each running transfer.
+    if (save) SaveTask(*task);
+  }
+  if (save) {
+    workDirty_ = false;
+    lastWorkSaveMs_ = now;
   }
   if (retryDue) Schedule();
-  if (workDirty_ && now - lastWorkSaveMs_ >= kWorkSaveMs) SaveWork();
+}
+
+Task Engine::CopyForJournal(const Task& task) const {
+  Task copy;
+  copy.id = task.id;
+  copy.key = task.key;
+  copy.url = task.url;
+  copy.folder = task.folder;
+  copy.requestedName = task.requestedName;
+  copy.fileName = task.fileName;
+  copy.referrer = task.referrer;
+  copy.connections = task.connections;
+  copy.state = task.state;
+  copy.message = task.message;
+  copy.errorCode = task.errorCode;
+  copy.size = task.size;
+  int64_t received;
+  copy.segments = CurrentSegments(task, &received);
+  copy.validator = task.validator;
+  copy.contentType = task.contentType;
+  copy.finalUrl = task.finalUrl;
+  copy.created = task.created;
+  copy.interrupted = task.interrupted;
+  return copy;
 }
 
 void Engine::SaveWork() {
   if (!journal_) return;
   std::vector<Task> copies;
-  copies.reserve(work_.size());
-  for (const auto& task : work_) {
-    Task copy;
-    copy.id = task->id;
-    copy.key = task->key;
-    copy.url = task->url;
-    copy.folder = task->folder;
-    copy.requestedName = task->requestedName;
-    copy.fileName = task->fileName;
-    copy.referrer = task->referrer;
-    copy.connections = task->connections;
-    copy.state = task->state;
-    copy.message = task->message;
-    copy.errorCode = task->errorCode;
-    copy.size = task->size;
-    int64_t received;
-    copy.segments = CurrentSegments(*task, &received);
-    copy.validator = task->validator;
-    copy.contentType = task->contentType;
-    copy.finalUrl = task->finalUrl;
-    copy.created = task->created;
-    copy.interrupted = task->interrupted;
-    copies.push_back(std::move(copy));
-  }
+  copies.reserve(work_.Size());
+  for (const Task* task : work_.InOrder()) copies.push_back(CopyForJournal(*task));
   journal_->SaveWork(copies, nextId_);
   workDirty_ = false;
   lastWorkSaveMs_ = NowMs();
+}
+
+void Engine::SaveTask(const Task& task, bool placed) {
+  if (!journal_) return;
+  journal_->LogTask(CopyForJournal(task), placed, work_.PositionOf(task), nextId_);
+  if (journal_->NeedsSave(work_.Size())) SaveWork();
+}
+
+void Engine::SaveAdded(const std::vector<const Task*>& tasks) {
+  if (!journal_) return;
+  std::vector<Task> copies;
+  copies.reserve(tasks.size());
+  for (const Task* task : tasks) copies.push_back(CopyForJournal(*task));
+  journal_->LogAdded(copies, nextId_);
+  if (journal_->NeedsSave(work_.Size())) SaveWork();
+}
+
+void Engine::SaveRemoved(uint64_t id) {
+  if (!journal_) return;
+  journal_->LogRemoved(id);
+  if (journal_->NeedsSave(work_.Size())) SaveWork();
 }
 
 void Engine::SaveFinished() {

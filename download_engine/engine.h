@@ -33,6 +33,7 @@
 #include "download_engine/settings.h"
 #include "download_engine/task.h"
 #include "download_engine/transfer.h"
+#include "download_engine/work_list.h"
 
 namespace engine {
 
@@ -141,8 +142,7 @@ class Engine final : public TransferHost {
   bool CheckRecovered(Task* task);
   void Tick();
 
-  Task* Find(const std::wstring& key, size_t* index = nullptr);
-  Task* FindId(uint64_t id);
+  Task* Find(const std::wstring& key);
   bool Validate(Task* task, const std::wstring& url, const std::wstring& folder, const std::wstring& fileName,
                 const std::wstring& referrer);
   bool NameTaken(const Task* self, const std::wstring& folder, const std::wstring& name);
@@ -151,11 +151,16 @@ class Engine final : public TransferHost {
   void Schedule();
   void Halt(Task* task, TaskState state);
   void StartTransfer(Task* task);
-  void Finish(size_t index);
+  void Finish(Task* task);
   void Emit(uint8_t kind, const Task& task);
   void EmitFinished(const FinishedEntry& entry, TaskState state);
-  void EmitPositionsFrom(size_t index);
+  // The journal after a change of one task (placed: it was put at its
+  // present place), after a task left the list, and of the whole list.
+  void SaveTask(const Task& task, bool placed = false);
+  void SaveRemoved(uint64_t id);
+  void SaveAdded(const std::vector<const Task*>& tasks);
   void SaveWork();
+  Task CopyForJournal(const Task& task) const;
   void SaveFinished();
   Status SaveSettingsNow();
   // One stored setting read, or written and saved, with the engine open.
@@ -178,7 +183,7 @@ class Engine final : public TransferHost {
   HANDLE lockFile_ = INVALID_HANDLE_VALUE;
   Settings settings_;
   std::unique_ptr<Journal> journal_;
-  std::vector<std::unique_ptr<Task>> work_;
+  WorkList work_;
   FinishedList finished_;
   uint64_t nextId_ = 1;
   std::shared_ptr<RateLimiter> limiter_;

@@ -16,9 +16,13 @@ namespace engine {
 
 void Engine::Schedule() {
   if (!open_ || closing_) return;
-  std::vector<SlotEntry> entries(work_.size());
-  for (size_t i = 0; i < work_.size(); ++i) {
-    const Task& task = *work_[i];
+  // Only tasks that hold or wait for a slot take part; the rule sees them in queue order.
+  std::vector<Task*> tasks;
+  for (Task* task : work_.InOrder())
+    if (task->transfer || task->state == TaskState::Queued) tasks.push_back(task);
+  std::vector<SlotEntry> entries(tasks.size());
+  for (size_t i = 0; i < tasks.size(); ++i) {
+    const Task& task = *tasks[i];
     entries[i].hasTransfer = task.transfer != nullptr;
     entries[i].downloading =
         task.transfer && (task.state == TaskState::Connecting || task.state == TaskState::Downloading);
@@ -28,13 +32,13 @@ void Engine::Schedule() {
   }
   SlotDecision decision = DecideSlots(entries, settings_.maxDownloads, NowMs());
   for (size_t index : decision.sendBack) {
-    Task* task = work_[index].get();
+    Task* task = tasks[index];
     task->transfer->Stop();
     task->requeueAfterTransfer = true;
     task->state = TaskState::Queued;
     Emit(task_event::kKindTask, *task);
   }
-  for (size_t index : decision.start) StartTransfer(work_[index].get());
+  for (size_t index : decision.start) StartTransfer(tasks[index]);
 }
 
 void Engine::StartTransfer(Task* task) {
@@ -83,17 +87,17 @@ void Engine::StartTransfer(Task* task) {
     task->message = L"the engine could not start a thread for the download";
   }
   Emit(task_event::kKindTask, *task);
-  SaveWork();
+  SaveTask(*task);
 }
 
 // The transfer has the whole file: rename it and move the task to the finished list.
-void Engine::Finish(size_t index) {
-  Task& task = *work_[index];
+void Engine::Finish(Task* finishing) {
+  Task& task = *finishing;
   if (task.state != TaskState::Completing) {
     task.state = TaskState::Completing;
     Emit(task_event::kKindTask, task);
     // Written ahead: a crash during the rename is finished on the next start.
-    SaveWork();
+    SaveTask(task);
   }
   std::wstring partial = PartialOf(task);
   if (GetFileAttributesW(partial.c_str()) != INVALID_FILE_ATTRIBUTES) {
@@ -104,6 +108,7 @@ void Engine::Finish(size_t index) {
       task.fileName = UniqueName(
           task.fileName, [&](const std::wstring& candidate) { return NameTaken(&task, task.folder, candidate); },
           MaxNameLength(task.folder));
+      work_.Retarget(&task);
       moved = MoveFileExW(partial.c_str(), PathOf(task).c_str(), MOVEFILE_WRITE_THROUGH);
     }
     if (!moved) {
@@ -112,7 +117,7 @@ void Engine::Finish(size_t index) {
       task.errorCode = static_cast<int32_t>(code);
       task.message = L"the finished file could not be renamed (Windows error " + std::to_wstring(code) + L")";
       Emit(task_event::kKindTask, task);
-      SaveWork();
+      SaveTask(task);
       return;
     }
   }
@@ -137,16 +142,15 @@ void Engine::Finish(size_t index) {
   // The finished list first: a crash between the two saves finds the task finished.
   finished_.Add(entry);
   SaveFinished();
-  work_.erase(work_.begin() + static_cast<long>(index));
-  SaveWork();
+  std::unique_ptr<Task> done = work_.Remove(&task);
+  SaveRemoved(entry.id);
   EmitFinished(entry, TaskState::Completed);
-  EmitPositionsFrom(index);
 }
 
 bool Engine::TransferResponded(uint64_t taskId, const Transfer* transfer, const ResponseFacts& facts,
                                std::wstring* partialPath, HttpError* error) {
   std::lock_guard<std::mutex> hold(mutex_);
-  Task* task = FindId(taskId);
+  Task* task = work_.FindId(taskId);
   if (!task || task->transfer.get() != transfer || closing_ ||
       (task->state != TaskState::Connecting && task->state != TaskState::Downloading)) {
     error->message = L"stopped";
@@ -183,6 +187,7 @@ bool Engine::TransferResponded(uint64_t taskId, const Transfer* transfer, const 
       return false;
     }
     task->fileName = name;
+    work_.Retarget(task);
   }
   // A file that cannot fit fails now rather than filling the disk first.
   if (facts.size > 0) {
@@ -201,7 +206,7 @@ bool Engine::TransferResponded(uint64_t taskId, const Transfer* transfer, const 
   *partialPath = PartialOf(*task);
   Emit(task_event::kKindTask, *task);
   task->lastProgressEventMs = NowMs();
-  SaveWork();
+  SaveTask(*task);
   return true;
 }
 
@@ -219,14 +224,7 @@ void Engine::TransferEnded(uint64_t taskId, const Transfer* transfer, const Tran
       return;
     }
   }
-  size_t index = 0;
-  Task* task = nullptr;
-  for (size_t i = 0; i < work_.size(); ++i) {
-    if (work_[i]->id == taskId) {
-      task = work_[i].get();
-      index = i;
-    }
-  }
+  Task* task = work_.FindId(taskId);
   if (!task || task->transfer.get() != transfer) return;
   task->segments = outcome.segments;
   if (outcome.size >= 0) task->size = outcome.size;
@@ -244,9 +242,13 @@ void Engine::TransferEnded(uint64_t taskId, const Transfer* transfer, const Tran
           task->requestedName, [&](const std::wstring& candidate) { return NameTaken(task, task->folder, candidate); },
           MaxNameLength(task->folder));
     }
+    work_.Retarget(task);
     Emit(task_event::kKindTask, *task);
   } else if (outcome.result == TransferResult::Completed) {
-    Finish(index);
+    // Finish saves what it changed; the task may be gone from the list after it.
+    Finish(task);
+    Schedule();
+    return;
   } else if (task->requeueAfterTransfer ||
              (task->state != TaskState::Connecting && task->state != TaskState::Downloading)) {
     // Stopped by the page (state already reported) or sent back to the queue.
@@ -265,7 +267,7 @@ void Engine::TransferEnded(uint64_t taskId, const Transfer* transfer, const Tran
     task->errorCode = outcome.error.code;
     Emit(task_event::kKindTask, *task);
   }
-  SaveWork();
+  SaveTask(*task);
   Schedule();
 }
 

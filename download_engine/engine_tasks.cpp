@@ -13,22 +13,7 @@
 
 namespace engine {
 
-Task* Engine::Find(const std::wstring& key, size_t* index) {
-  std::wstring normalized = NormalizeUrl(key);
-  for (size_t i = 0; i < work_.size(); ++i) {
-    if (work_[i]->key == normalized) {
-      if (index) *index = i;
-      return work_[i].get();
-    }
-  }
-  return nullptr;
-}
-
-Task* Engine::FindId(uint64_t id) {
-  for (auto& task : work_)
-    if (task->id == id) return task.get();
-  return nullptr;
-}
+Task* Engine::Find(const std::wstring& key) { return work_.Find(NormalizeUrl(key)); }
 
 std::wstring Engine::PathOf(const Task& task) const {
   if (task.fileName.empty() || task.folder.empty()) return std::wstring();
@@ -41,10 +26,7 @@ std::wstring Engine::PartialOf(const Task& task) const {
 }
 
 bool Engine::NameTaken(const Task* self, const std::wstring& folder, const std::wstring& name) {
-  for (const auto& other : work_) {
-    if (other.get() == self || other->fileName.empty()) continue;
-    if (SameFileName(other->folder, folder) && SameFileName(other->fileName, name)) return true;
-  }
+  if (work_.TargetTaken(self, folder, name)) return true;
   std::wstring path = (folder.back() == L'\\' ? folder : folder + L"\\") + name;
   if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
   // Another task's leftover partial file is not ours to continue.
@@ -91,6 +73,7 @@ bool Engine::Validate(Task* task, const std::wstring& url, const std::wstring& f
     task->message = reason;
     task->errorCode = 0;
   }
+  work_.Retarget(task);
   return ok;
 }
 
@@ -107,8 +90,7 @@ std::vector<Segment> Engine::CurrentSegments(const Task& task, int64_t* received
 Status Engine::CreateDownload(const std::wstring& url, const std::wstring& folder, const std::wstring& fileName,
                               const std::wstring& referrer, long connections, long flags, BYTE* state) {
   ENGINE_OPEN_OR_RETURN();
-  size_t index = 0;
-  Task* task = Find(url, &index);
+  Task* task = Find(url);
   if (task && !Restartable(task->state)) {
     *state = static_cast<BYTE>(task->state);
     return Ok();
@@ -118,9 +100,7 @@ Status Engine::CreateDownload(const std::wstring& url, const std::wstring& folde
     created->id = nextId_++;
     created->key = NormalizeUrl(url);
     created->created = NowFileTime();
-    task = created.get();
-    index = work_.size();
-    work_.push_back(std::move(created));
+    task = work_.Append(std::move(created));
     task->state = TaskState::Queued;
     Validate(task, url, folder, fileName, referrer);
   } else if (task->Done() == 0 && !task->transfer) {
@@ -144,14 +124,10 @@ Status Engine::CreateDownload(const std::wstring& url, const std::wstring& folde
     task->retryAtMs = 0;
     task->interrupted = false;
   }
-  if ((flags & kAddFirst) && index > 0) {
-    std::unique_ptr<Task> moved = std::move(work_[index]);
-    work_.erase(work_.begin() + static_cast<long>(index));
-    work_.insert(work_.begin(), std::move(moved));
-    EmitPositionsFrom(1);
-  }
+  bool placed = (flags & kAddFirst) && work_.PositionOf(*task) > 0;
+  if (placed) work_.MoveTo(task, 0);
   Emit(task_event::kKindTask, *task);
-  SaveWork();
+  SaveTask(*task, placed);
   Schedule();
   *state = static_cast<BYTE>(task->state);
   return Ok();
@@ -180,6 +156,7 @@ Status Engine::CancelDownload(const std::wstring& key) {
     task->segments.clear();
     task->validator.clear();
     if (task->requestedName.empty()) task->fileName.clear();
+    work_.Retarget(task);
   }
   task->message.clear();
   task->errorCode = 0;
@@ -195,17 +172,15 @@ void Engine::Halt(Task* task, TaskState state) {
   task->retryAtMs = 0;
   task->interrupted = false;
   Emit(task_event::kKindTask, *task);
-  SaveWork();
+  SaveTask(*task);
   Schedule();
 }
 
 Status Engine::DeleteDownload(const std::wstring& key, bool deleteFile) {
   ENGINE_OPEN_OR_RETURN();
-  size_t index = 0;
-  Task* task = Find(key, &index);
+  Task* task = Find(key);
   if (!task) return Ok();
-  std::unique_ptr<Task> removed = std::move(work_[index]);
-  work_.erase(work_.begin() + static_cast<long>(index));
+  std::unique_ptr<Task> removed = work_.Remove(task);
   std::wstring partial = PartialOf(*removed);
   if (removed->transfer) {
     removed->transfer->Stop();
@@ -217,25 +192,21 @@ Status Engine::DeleteDownload(const std::wstring& key, bool deleteFile) {
   removed->state = TaskState::Removed;
   // The event that takes the record off every page's store.
   if (!closing_) hub_.Post(RemovedEventOf(*removed, PathOf(*removed)));
-  EmitPositionsFrom(index);
-  SaveWork();
+  SaveRemoved(removed->id);
   Schedule();
   return Ok();
 }
 
 Status Engine::Move(const std::wstring& key, BYTE position) {
   ENGINE_OPEN_OR_RETURN();
-  size_t index = 0;
-  Task* task = Find(key, &index);
+  Task* task = Find(key);
   if (!task) return Ok();
-  size_t target = std::min<size_t>(position, work_.size() - 1);
-  if (target == index) return Ok();
-  std::unique_ptr<Task> moved = std::move(work_[index]);
-  work_.erase(work_.begin() + static_cast<long>(index));
-  work_.insert(work_.begin() + static_cast<long>(target), std::move(moved));
-  size_t from = std::min(index, target), to = std::max(index, target);
-  for (size_t i = from; i <= to; ++i) Emit(task_event::kKindRecord, *work_[i]);
-  SaveWork();
+  size_t target = std::min<size_t>(position, work_.Size() - 1);
+  if (target == work_.PositionOf(*task)) return Ok();
+  work_.MoveTo(task, target);
+  // The moved task's new place; the ones it passed are not sent (engine_events.cpp).
+  Emit(task_event::kKindRecord, *task);
+  SaveTask(*task, true);
   Schedule();
   return Ok();
 }
@@ -245,6 +216,7 @@ Status Engine::ImportTasks(const std::wstring& text) {
   std::vector<ImportLine> lines;
   std::wstring reason;
   if (!ParseImportText(text, &lines, &reason)) return BadArgument(reason);
+  std::vector<const Task*> added;
   for (const auto& line : lines) {
     if (Find(line.url)) continue;
     auto created = std::make_unique<Task>();
@@ -252,15 +224,15 @@ Status Engine::ImportTasks(const std::wstring& text) {
     created->key = NormalizeUrl(line.url);
     created->created = NowFileTime();
     created->connections = line.connections;
-    Task* task = created.get();
-    work_.push_back(std::move(created));
+    Task* task = work_.Append(std::move(created));
     if (Validate(task, line.url, line.folder, line.fileName, line.referrer)) {
       task->state = settings_.autoStart ? TaskState::Queued : TaskState::Stopped;
       task->retriesLeft = std::max(0, settings_.retries);
     }
     Emit(task_event::kKindTask, *task);
+    added.push_back(task);
   }
-  SaveWork();
+  SaveAdded(added);
   Schedule();
   return Ok();
 }
@@ -316,7 +288,7 @@ Status Engine::GetBlockStatus(const std::wstring& key, std::wstring* text, long*
 Status Engine::GetTotalSpeed(long* bytesPerSecond) {
   ENGINE_OPEN_OR_RETURN();
   int64_t total = 0;
-  for (const auto& task : work_)
+  for (const Task* task : work_.InOrder())
     if (task->transfer) total += task->speed;
   *bytesPerSecond = ClampToLong(total);
   return Ok();
@@ -325,7 +297,7 @@ Status Engine::GetTotalSpeed(long* bytesPerSecond) {
 Status Engine::GetDownloadingCount(long* count) {
   ENGINE_OPEN_OR_RETURN();
   long running = 0;
-  for (const auto& task : work_) running += Running(task->state) ? 1 : 0;
+  for (const Task* task : work_.InOrder()) running += Running(task->state) ? 1 : 0;
   *count = running;
   return Ok();
 }
@@ -333,7 +305,7 @@ Status Engine::GetDownloadingCount(long* count) {
 Status Engine::ListWorkKeys(std::vector<std::wstring>* keys) {
   ENGINE_OPEN_OR_RETURN();
   keys->clear();
-  for (const auto& task : work_) keys->push_back(task->key);
+  for (const Task* task : work_.InOrder()) keys->push_back(task->key);
   return Ok();
 }
 
