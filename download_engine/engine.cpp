@@ -62,20 +62,10 @@ Status Engine::OpenLocked() {
                                               ? L"the engine's data folder is in use by another program"
                                               : L"the engine's data folder could not be locked");
   }
-  const std::wstring settingsPath = folder_ + L"\\settings.txt";
-  bool settingsDamaged = false;
-  settings_ = LoadSettings(settingsPath, &settingsDamaged);
-  // As with a damaged journal: kept beside for a look, the defaults used and written.
-  if (settingsDamaged)
-    MoveFileExW(settingsPath.c_str(), (settingsPath + L".damaged").c_str(), MOVEFILE_REPLACE_EXISTING);
-  bool saveSettings = settingsDamaged;
-  if (settings_.peerId.empty()) {
-    settings_.peerId = NewPeerId();
-    saveSettings = true;
-  }
-  limiter_->SetRate(static_cast<uint64_t>(settings_.downloadLimitKiB) * 1024);
+  settings_.Open(folder_);
+  limiter_->SetRate(static_cast<uint64_t>(settings_.Values().downloadLimitKiB) * 1024);
   cookies_ = std::make_shared<CookieJar>();
-  for (const auto& cookie : settings_.cookies) cookies_->Set(cookie);
+  for (const auto& cookie : settings_.Values().cookies) cookies_->Set(cookie);
 
   journal_ = std::make_unique<Journal>(folder_);
   JournalContent content = journal_->Load();
@@ -88,7 +78,6 @@ Status Engine::OpenLocked() {
   open_ = true;
   Recover();
   if (content.needsSave) SaveWork();
-  if (saveSettings) SaveSettings(settingsPath, settings_);
   hub_.Start([this] { Tick(); });
   return Ok();
 }
@@ -209,9 +198,9 @@ Status Engine::DownloadReady() {
   for (Task* task : work_.InOrder()) {
     if (!task->interrupted) continue;
     task->interrupted = false;
-    if (settings_.autoStart && task->state == TaskState::Stopped) {
+    if (settings_.Values().autoStart && task->state == TaskState::Stopped) {
       task->state = TaskState::Queued;
-      task->retriesLeft = settings_.retries;
+      task->retriesLeft = settings_.Values().retries;
       Emit(task_event::kKindTask, *task);
     }
   }
@@ -374,10 +363,5 @@ void Engine::SaveFinished() {
   if (journal_) journal_->SaveFinished(finished_.Entries());
 }
 
-Status Engine::SaveSettingsNow() {
-  unsigned long error = SaveSettings(folder_ + L"\\settings.txt", settings_);
-  if (error != 0) return Fail(HRESULT_FROM_WIN32(error), L"the settings could not be saved");
-  return Ok();
-}
 
 }  // namespace engine

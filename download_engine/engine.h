@@ -30,19 +30,13 @@
 #include "download_engine/finished_list.h"
 #include "download_engine/journal.h"
 #include "download_engine/rate_limiter.h"
-#include "download_engine/settings.h"
+#include "download_engine/settings_store.h"
+#include "download_engine/status.h"
 #include "download_engine/task.h"
 #include "download_engine/transfer.h"
 #include "download_engine/work_list.h"
 
 namespace engine {
-
-// An HRESULT with the text the COM layer turns into error information.
-struct Status {
-  HRESULT result = S_OK;
-  std::wstring message;
-  bool Failed() const { return FAILED(result); }
-};
 
 struct TaskInfo {
   std::wstring url;
@@ -162,14 +156,9 @@ class Engine final : public TransferHost {
   void SaveWork();
   Task CopyForJournal(const Task& task) const;
   void SaveFinished();
-  Status SaveSettingsNow();
-  // One stored setting read, or written and saved, with the engine open.
+  // One stored setting read with the engine open.
   template <typename Field, typename Value>
   Status ReadSetting(Field Settings::*field, Value* value);
-  template <typename Field>
-  Status WriteSetting(Field Settings::*field, Field value);
-  // A numeric setting checked by its rule, written and saved.
-  Status WriteNumber(int32_t Settings::*field, long value);
   std::vector<Segment> CurrentSegments(const Task& task, int64_t* received) const;
 
   std::mutex mutex_;
@@ -181,7 +170,7 @@ class Engine final : public TransferHost {
   bool autoStartApplied_ = false;
   std::wstring folder_;
   HANDLE lockFile_ = INVALID_HANDLE_VALUE;
-  Settings settings_;
+  SettingsStore settings_;
   std::unique_ptr<Journal> journal_;
   WorkList work_;
   FinishedList finished_;

@@ -22,9 +22,6 @@ constexpr int32_t kMaxConnections = 16;
 constexpr long kAddStopped = 1;
 constexpr long kAddFirst = 2;
 
-inline Status Ok() { return Status(); }
-inline Status Fail(HRESULT result, const std::wstring& message) { return Status{result, message}; }
-inline Status BadArgument(const std::wstring& message) { return Fail(E_INVALIDARG, message); }
 
 inline bool Running(TaskState state) {
   return state == TaskState::Connecting || state == TaskState::Downloading || state == TaskState::Completing;

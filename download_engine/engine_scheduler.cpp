@@ -30,7 +30,7 @@ void Engine::Schedule() {
     entries[i].startedMs = task.startedMs;
     entries[i].retryAtMs = task.retryAtMs;
   }
-  SlotDecision decision = DecideSlots(entries, settings_.maxDownloads, NowMs());
+  SlotDecision decision = DecideSlots(entries, settings_.Values().maxDownloads, NowMs());
   for (size_t index : decision.sendBack) {
     Task* task = tasks[index];
     task->transfer->Stop();
@@ -64,13 +64,13 @@ void Engine::StartTransfer(Task* task) {
   plan.size = task->size;
   plan.segments = task->segments;
   plan.partialPath = PartialOf(*task);
-  plan.maxUnsizedBytes = static_cast<int64_t>(settings_.maxUnsizedMiB) << 20;
-  plan.connections = settings_.singleConnection ? 1 : std::clamp(task->connections, 1, kMaxConnections);
-  plan.cacheBytes = static_cast<uint32_t>(std::clamp(settings_.diskCacheKiB, 0, 256 * 1024)) * 1024u;
-  plan.http.userAgent = settings_.clientVersion;
-  plan.http.proxy = settings_.proxy;
-  plan.http.connectTimeoutMs = std::max(100, settings_.connectTimeoutMs);
-  plan.http.receiveTimeoutMs = std::max(100, settings_.receiveTimeoutMs);
+  plan.maxUnsizedBytes = static_cast<int64_t>(settings_.Values().maxUnsizedMiB) << 20;
+  plan.connections = settings_.Values().singleConnection ? 1 : std::clamp(task->connections, 1, kMaxConnections);
+  plan.cacheBytes = static_cast<uint32_t>(std::clamp(settings_.Values().diskCacheKiB, 0, 256 * 1024)) * 1024u;
+  plan.http.userAgent = settings_.Values().clientVersion;
+  plan.http.proxy = settings_.Values().proxy;
+  plan.http.connectTimeoutMs = std::max(100, settings_.Values().connectTimeoutMs);
+  plan.http.receiveTimeoutMs = std::max(100, settings_.Values().receiveTimeoutMs);
   task->transfer = std::make_shared<Transfer>(this, limiter_, cookies_, plan);
   task->state = TaskState::Connecting;
   task->message = note;
@@ -259,7 +259,7 @@ void Engine::TransferEnded(uint64_t taskId, const Transfer* transfer, const Tran
     task->state = TaskState::Queued;
     task->message = outcome.error.message + L"; trying again";
     task->errorCode = outcome.error.code;
-    task->retryAtMs = NowMs() + static_cast<uint64_t>(std::max(0, settings_.retryDelayMs));
+    task->retryAtMs = NowMs() + static_cast<uint64_t>(std::max(0, settings_.Values().retryDelayMs));
     Emit(task_event::kKindTask, *task);
   } else {
     task->state = TaskState::Failed;

@@ -120,7 +120,7 @@ Status Engine::CreateDownload(const std::wstring& url, const std::wstring& folde
     task->message.clear();
     task->errorCode = 0;
     task->state = (flags & kAddStopped) ? TaskState::Stopped : TaskState::Queued;
-    task->retriesLeft = std::max(0, settings_.retries);
+    task->retriesLeft = std::max(0, settings_.Values().retries);
     task->retryAtMs = 0;
     task->interrupted = false;
   }
@@ -226,8 +226,8 @@ Status Engine::ImportTasks(const std::wstring& text) {
     created->connections = line.connections;
     Task* task = work_.Append(std::move(created));
     if (Validate(task, line.url, line.folder, line.fileName, line.referrer)) {
-      task->state = settings_.autoStart ? TaskState::Queued : TaskState::Stopped;
-      task->retriesLeft = std::max(0, settings_.retries);
+      task->state = settings_.Values().autoStart ? TaskState::Queued : TaskState::Stopped;
+      task->retriesLeft = std::max(0, settings_.Values().retries);
     }
     Emit(task_event::kKindTask, *task);
     added.push_back(task);
@@ -243,16 +243,13 @@ Status Engine::SetCookie(const std::wstring& text, bool persistent) {
   std::wstring reason;
   if (!ParseCookie(text, persistent, &cookie, &reason)) return BadArgument(reason);
   cookies_->Set(cookie);
-  settings_.cookies = cookies_->Persistent();
-  return SaveSettingsNow();
+  return settings_.SetCookies(cookies_->Persistent());
 }
 
 Status Engine::ClearCookies() {
   ENGINE_OPEN_OR_RETURN();
   cookies_->Clear();
-  bool hadStored = !settings_.cookies.empty();
-  settings_.cookies.clear();
-  return hadStored ? SaveSettingsNow() : Ok();
+  return settings_.Values().cookies.empty() ? Ok() : settings_.SetCookies({});
 }
 
 Status Engine::GetResourceSize(const std::wstring& key, long* size) {
