@@ -5,6 +5,7 @@
 
 #include "download_engine/data_folder.h"
 #include "download_engine/engine_common.h"
+#include "download_engine/task_paths.h"
 #include "download_engine/file_names.h"
 #include "download_engine/machine_identity.h"
 #include "download_engine/size_rules.h"
@@ -97,7 +98,7 @@ void Engine::Recover() {
     }
     if (task.state == TaskState::Completing) {
       // The journal said "renaming": finish what the crash interrupted.
-      std::wstring partial = PartialOf(task), path = PathOf(task);
+      std::wstring partial = PartialPathOf(task), path = TargetPathOf(task);
       bool moved = GetFileAttributesW(partial.c_str()) != INVALID_FILE_ATTRIBUTES &&
                    MoveFileExW(partial.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH);
       if (moved || GetFileAttributesW(partial.c_str()) == INVALID_FILE_ATTRIBUTES) {
@@ -249,7 +250,7 @@ void Engine::CloseSession() {
     if (task->interrupted && task->state != TaskState::Completing) task->state = TaskState::Stopped;
     if (task->cancelPending) {
       // The delete takes effect once the abandoned transfer closes the file.
-      DeleteFileW(PartialOf(*task).c_str());
+      DeleteFileW(PartialPathOf(*task).c_str());
       task->segments.clear();
       task->cancelPending = false;
     }

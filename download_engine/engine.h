@@ -140,8 +140,6 @@ class Engine final : public TransferHost {
   bool Validate(Task* task, const std::wstring& url, const std::wstring& folder, const std::wstring& fileName,
                 const std::wstring& referrer);
   bool NameTaken(const Task* self, const std::wstring& folder, const std::wstring& name);
-  std::wstring PathOf(const Task& task) const;
-  std::wstring PartialOf(const Task& task) const;
   void Schedule();
   void Halt(Task* task, TaskState state);
   void StartTransfer(Task* task);
@@ -159,7 +157,6 @@ class Engine final : public TransferHost {
   // One stored setting read with the engine open.
   template <typename Field, typename Value>
   Status ReadSetting(Field Settings::*field, Value* value);
-  std::vector<Segment> CurrentSegments(const Task& task, int64_t* received) const;
 
   std::mutex mutex_;
   EventHub hub_;

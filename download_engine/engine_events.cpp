@@ -19,18 +19,9 @@ namespace engine {
 
 void Engine::Emit(uint8_t kind, const Task& task) {
   if (closing_) return;
-  TaskStanding standing;
-  // A task already off the list (deleted or finished) keeps position 0, as before.
-  if (work_.FindId(task.id) == &task) standing.queuePosition = static_cast<uint32_t>(work_.PositionOf(task));
-  if (!task.fileName.empty() && task.state != TaskState::Completed && task.Done() + (task.transfer ? 1 : 0) > 0)
-    standing.partialPath = PartialOf(task);
-  standing.path = PathOf(task);
-  CurrentSegments(task, &standing.received);
-  if (task.transfer) {
-    standing.transferring = true;
-    standing.connections = task.transfer->Snapshot().openConnections;
-  }
-  hub_.Post(TaskEventOf(kind, task, standing));
+  // A task already off the list (deleted or finished) says place 0.
+  uint32_t position = work_.FindId(task.id) == &task ? static_cast<uint32_t>(work_.PositionOf(task)) : 0;
+  hub_.Post(TaskEventOf(kind, task, StandingOf(task, position)));
 }
 
 void Engine::EmitFinished(const FinishedEntry& entry, TaskState state) {

@@ -6,6 +6,7 @@
 
 #include "download_engine/disk_space.h"
 #include "download_engine/engine_common.h"
+#include "download_engine/task_paths.h"
 #include "download_engine/file_names.h"
 #include "download_engine/size_rules.h"
 #include "download_engine/slot_rules.h"
@@ -46,7 +47,7 @@ void Engine::StartTransfer(Task* task) {
   // starts over, a shorter one resumes from where its bytes end.
   std::wstring note;
   if (task->Done() > 0) {
-    int64_t length = SizeOf(PartialOf(*task));
+    int64_t length = SizeOf(PartialPathOf(*task));
     if (length < 0) {
       task->segments.clear();
       task->validator.clear();
@@ -63,7 +64,7 @@ void Engine::StartTransfer(Task* task) {
   plan.validatorUrl = task->finalUrl;
   plan.size = task->size;
   plan.segments = task->segments;
-  plan.partialPath = PartialOf(*task);
+  plan.partialPath = PartialPathOf(*task);
   plan.maxUnsizedBytes = static_cast<int64_t>(settings_.Values().maxUnsizedMiB) << 20;
   plan.connections = settings_.Values().singleConnection ? 1 : std::clamp(task->connections, 1, kMaxConnections);
   plan.cacheBytes = static_cast<uint32_t>(std::clamp(settings_.Values().diskCacheKiB, 0, 256 * 1024)) * 1024u;
@@ -99,9 +100,9 @@ void Engine::Finish(Task* finishing) {
     // Written ahead: a crash during the rename is finished on the next start.
     SaveTask(task);
   }
-  std::wstring partial = PartialOf(task);
+  std::wstring partial = PartialPathOf(task);
   if (GetFileAttributesW(partial.c_str()) != INVALID_FILE_ATTRIBUTES) {
-    std::wstring path = PathOf(task);
+    std::wstring path = TargetPathOf(task);
     bool moved = MoveFileExW(partial.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH);
     if (!moved && (GetLastError() == ERROR_ALREADY_EXISTS || GetLastError() == ERROR_FILE_EXISTS)) {
       // Someone put a file of that name there meanwhile: never overwrite it.
@@ -109,7 +110,7 @@ void Engine::Finish(Task* finishing) {
           task.fileName, [&](const std::wstring& candidate) { return NameTaken(&task, task.folder, candidate); },
           MaxNameLength(task.folder));
       work_.Retarget(&task);
-      moved = MoveFileExW(partial.c_str(), PathOf(task).c_str(), MOVEFILE_WRITE_THROUGH);
+      moved = MoveFileExW(partial.c_str(), TargetPathOf(task).c_str(), MOVEFILE_WRITE_THROUGH);
     }
     if (!moved) {
       DWORD code = GetLastError();
@@ -122,7 +123,7 @@ void Engine::Finish(Task* finishing) {
     }
   }
   // Written where the volume allows it; the download is complete either way.
-  WriteZoneIdentifier(PathOf(task),
+  WriteZoneIdentifier(TargetPathOf(task),
                       ZoneIdentifierText(task.finalUrl.empty() ? task.url : task.finalUrl, task.referrer));
   FinishedEntry entry;
   entry.id = task.id;
@@ -130,7 +131,7 @@ void Engine::Finish(Task* finishing) {
   entry.url = task.url;
   entry.folder = task.folder;
   entry.fileName = task.fileName;
-  entry.path = PathOf(task);
+  entry.path = TargetPathOf(task);
   entry.size = task.size >= 0 ? task.size : task.Done();
   entry.finalUrl = task.finalUrl.empty() ? task.url : task.finalUrl;
   entry.contentType = task.contentType;
@@ -191,7 +192,7 @@ bool Engine::TransferResponded(uint64_t taskId, const Transfer* transfer, const 
   }
   // A file that cannot fit fails now rather than filling the disk first.
   if (facts.size > 0) {
-    int64_t onDisk = facts.restartedFromZero ? 0 : std::max<int64_t>(0, SizeOf(PartialOf(*task)));
+    int64_t onDisk = facts.restartedFromZero ? 0 : std::max<int64_t>(0, SizeOf(PartialPathOf(*task)));
     int64_t needed = facts.size - std::min(onDisk, facts.size);
     uint64_t free = 0;
     if (needed > 0 && FreeSpaceOf(task->folder, &free) && static_cast<uint64_t>(needed) > free) {
@@ -203,7 +204,7 @@ bool Engine::TransferResponded(uint64_t taskId, const Transfer* transfer, const 
   }
   task->state = TaskState::Downloading;
   task->message.clear();  // why it started over, if it did, was said while connecting
-  *partialPath = PartialOf(*task);
+  *partialPath = PartialPathOf(*task);
   Emit(task_event::kKindTask, *task);
   task->lastProgressEventMs = NowMs();
   SaveTask(*task);
@@ -233,7 +234,7 @@ void Engine::TransferEnded(uint64_t taskId, const Transfer* transfer, const Tran
   task->speed = 0;
   if (task->cancelPending) {
     task->cancelPending = false;
-    DeleteFileW(PartialOf(*task).c_str());
+    DeleteFileW(PartialPathOf(*task).c_str());
     task->segments.clear();
     task->validator.clear();
     task->fileName.clear();

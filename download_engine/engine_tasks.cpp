@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "download_engine/engine_common.h"
+#include "download_engine/task_paths.h"
 #include "download_engine/task_events.h"
 #include "download_engine/file_names.h"
 #include "download_engine/task_texts.h"
@@ -14,16 +15,6 @@
 namespace engine {
 
 Task* Engine::Find(const std::wstring& key) { return work_.Find(NormalizeUrl(key)); }
-
-std::wstring Engine::PathOf(const Task& task) const {
-  if (task.fileName.empty() || task.folder.empty()) return std::wstring();
-  return (task.folder.back() == L'\\' ? task.folder : task.folder + L"\\") + task.fileName;
-}
-
-std::wstring Engine::PartialOf(const Task& task) const {
-  std::wstring path = PathOf(task);
-  return path.empty() ? path : path + kPartialSuffix;
-}
 
 bool Engine::NameTaken(const Task* self, const std::wstring& folder, const std::wstring& name) {
   if (work_.TargetTaken(self, folder, name)) return true;
@@ -77,16 +68,6 @@ bool Engine::Validate(Task* task, const std::wstring& url, const std::wstring& f
   return ok;
 }
 
-std::vector<Segment> Engine::CurrentSegments(const Task& task, int64_t* received) const {
-  if (task.transfer) {
-    Transfer::Progress progress = task.transfer->Snapshot();
-    *received = progress.received;
-    return progress.segments;
-  }
-  *received = task.Done();
-  return task.segments;
-}
-
 Status Engine::CreateDownload(const std::wstring& url, const std::wstring& folder, const std::wstring& fileName,
                               const std::wstring& referrer, long connections, long flags, BYTE* state) {
   ENGINE_OPEN_OR_RETURN();
@@ -107,7 +88,7 @@ Status Engine::CreateDownload(const std::wstring& url, const std::wstring& folde
     // Nothing downloaded yet: what the page gives now replaces what it gave
     // before (and may correct what made the task fail); what it leaves empty
     // stays. A partial file of the task holds nothing it can vouch for.
-    if (!task->fileName.empty()) DeleteFileW(PartialOf(*task).c_str());
+    if (!task->fileName.empty()) DeleteFileW(PartialPathOf(*task).c_str());
     task->state = TaskState::Queued;
     Validate(task, url, folder.empty() ? task->folder : folder, fileName.empty() ? task->requestedName : fileName,
              referrer.empty() ? task->referrer : referrer);
@@ -152,7 +133,7 @@ Status Engine::CancelDownload(const std::wstring& key) {
     task->transfer->Stop();
     task->cancelPending = true;
   } else {
-    if (!task->fileName.empty()) DeleteFileW(PartialOf(*task).c_str());
+    if (!task->fileName.empty()) DeleteFileW(PartialPathOf(*task).c_str());
     task->segments.clear();
     task->validator.clear();
     if (task->requestedName.empty()) task->fileName.clear();
@@ -181,7 +162,7 @@ Status Engine::DeleteDownload(const std::wstring& key, bool deleteFile) {
   Task* task = Find(key);
   if (!task) return Ok();
   std::unique_ptr<Task> removed = work_.Remove(task);
-  std::wstring partial = PartialOf(*removed);
+  std::wstring partial = PartialPathOf(*removed);
   if (removed->transfer) {
     removed->transfer->Stop();
     if (deleteFile && !partial.empty())
@@ -191,7 +172,7 @@ Status Engine::DeleteDownload(const std::wstring& key, bool deleteFile) {
   }
   removed->state = TaskState::Removed;
   // The event that takes the record off every page's store.
-  if (!closing_) hub_.Post(RemovedEventOf(*removed, PathOf(*removed)));
+  if (!closing_) hub_.Post(RemovedEventOf(*removed, TargetPathOf(*removed)));
   SaveRemoved(removed->id);
   Schedule();
   return Ok();
