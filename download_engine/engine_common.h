@@ -10,13 +10,13 @@
 
 #include "download_engine/engine.h"
 #include "download_engine/task.h"
+#include "download_engine/transfer_plans.h"
 
 namespace engine {
 
 constexpr uint64_t kProgressEventMs = 500;
 constexpr uint64_t kWorkSaveMs = 500;
 constexpr DWORD kCloseGraceMs = 3000;
-constexpr int32_t kMaxConnections = 16;
 
 // Flags of CreateDownload's last number.
 constexpr long kAddStopped = 1;

@@ -11,6 +11,7 @@
 #include "download_engine/size_rules.h"
 #include "download_engine/slot_rules.h"
 #include "download_engine/text.h"
+#include "download_engine/transfer_plans.h"
 #include "download_engine/zone_identifier.h"
 
 namespace engine {
@@ -56,23 +57,7 @@ void Engine::StartTransfer(Task* task) {
       note = L"the partial file is shorter than its progress; the download resumes from the bytes it has";
     }
   }
-  TransferPlan plan;
-  plan.taskId = task->id;
-  plan.url = task->url;
-  plan.referrer = task->referrer;
-  plan.validator = task->validator;
-  plan.validatorUrl = task->finalUrl;
-  plan.size = task->size;
-  plan.segments = task->segments;
-  plan.partialPath = PartialPathOf(*task);
-  plan.maxUnsizedBytes = static_cast<int64_t>(settings_.Values().maxUnsizedMiB) << 20;
-  plan.connections = settings_.Values().singleConnection ? 1 : std::clamp(task->connections, 1, kMaxConnections);
-  plan.cacheBytes = static_cast<uint32_t>(std::clamp(settings_.Values().diskCacheKiB, 0, 256 * 1024)) * 1024u;
-  plan.http.userAgent = settings_.Values().clientVersion;
-  plan.http.proxy = settings_.Values().proxy;
-  plan.http.connectTimeoutMs = std::max(100, settings_.Values().connectTimeoutMs);
-  plan.http.receiveTimeoutMs = std::max(100, settings_.Values().receiveTimeoutMs);
-  task->transfer = std::make_shared<Transfer>(this, limiter_, cookies_, plan);
+  task->transfer = std::make_shared<Transfer>(this, limiter_, cookies_, PlanFor(*task, settings_.Values()));
   task->state = TaskState::Connecting;
   task->message = note;
   task->errorCode = 0;
