@@ -9,13 +9,15 @@
 // running transfers stop, their progress is saved and they come back stopped,
 // or queued again when AutoStart is on.
 //
-// One class, its parts each in a file of their own: the session (engine.cpp),
-// the queue and scheduler (engine_scheduler.cpp, the slot rule in
-// slot_rules), the task commands (engine_tasks.cpp), the finished list
-// (engine_finished.cpp and its FinishedList), the settings
-// (engine_settings.cpp, their rules in setting_rules) and the events
-// (engine_events.cpp, built by task_events); engine_common.h holds what they
-// share.
+// The facade the COM objects call, its parts each in a file of their own: the
+// session (engine.cpp), the queue and scheduler (engine_scheduler.cpp; the work
+// list and its indexes in WorkList, the slot rule in slot_rules, a transfer's
+// plan in transfer_plans), the task commands (engine_tasks.cpp; a task's paths
+// in task_paths), the finished list (engine_finished.cpp and its FinishedList),
+// the settings (engine_settings.cpp over SettingsStore, their rules in
+// setting_rules), the journal (Journal: the work file, its log and the
+// finished list) and the events (engine_events.cpp, built by task_events);
+// engine_common.h holds what they share.
 #pragma once
 
 #include <windows.h>
