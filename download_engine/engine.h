@@ -51,23 +51,6 @@ struct TaskInfo {
   uint32_t speed = 0;
 };
 
-// The 13 values a page's event sink hands back for an event of kind 5.
-struct ArchiveRecord {
-  uint8_t connections = 0;
-  std::wstring fileName;
-  int64_t size = 0;
-  std::wstring path;
-  std::wstring finalUrl;
-  std::wstring contentType;
-  std::wstring key;
-  std::wstring url;
-  std::wstring created;
-  std::wstring finished;
-  uint32_t averageSpeed = 0;
-  uint8_t complete = 0;
-  long reserved = 0;
-};
-
 class Engine final : public TransferHost {
  public:
   static Engine& Instance();
