@@ -10,7 +10,8 @@
 // or queued again when AutoStart is on.
 //
 // The facade the COM objects call, its parts each in a file of their own: the
-// session (engine.cpp), the queue and scheduler (engine_scheduler.cpp; the work
+// session (engine.cpp; a task from the journal rechecked by recovery_rules),
+// the queue and scheduler (engine_scheduler.cpp; the work
 // list and its indexes in WorkList, the slot rule in slot_rules, a transfer's
 // plan in transfer_plans), the task commands (engine_tasks.cpp; a task's paths
 // in task_paths), the finished list (engine_finished.cpp and its FinishedList),
@@ -118,7 +119,6 @@ class Engine final : public TransferHost {
   Status OpenLocked();
   void CloseSession();
   void Recover();
-  bool CheckRecovered(Task* task);
   void Tick();
 
   Task* Find(const std::wstring& key);
