@@ -5,6 +5,8 @@
 
 #include "download_engine/data_folder.h"
 #include "download_engine/engine_common.h"
+#include "download_engine/recovery_rules.h"
+#include "download_engine/task_paths.h"
 #include "download_engine/file_names.h"
 #include "download_engine/machine_identity.h"
 #include "download_engine/size_rules.h"
@@ -62,32 +64,22 @@ Status Engine::OpenLocked() {
                                               ? L"the engine's data folder is in use by another program"
                                               : L"the engine's data folder could not be locked");
   }
-  const std::wstring settingsPath = folder_ + L"\\settings.txt";
-  bool settingsDamaged = false;
-  settings_ = LoadSettings(settingsPath, &settingsDamaged);
-  // As with a damaged journal: kept beside for a look, the defaults used and written.
-  if (settingsDamaged)
-    MoveFileExW(settingsPath.c_str(), (settingsPath + L".damaged").c_str(), MOVEFILE_REPLACE_EXISTING);
-  bool saveSettings = settingsDamaged;
-  if (settings_.peerId.empty()) {
-    settings_.peerId = NewPeerId();
-    saveSettings = true;
-  }
-  limiter_->SetRate(static_cast<uint64_t>(settings_.downloadLimitKiB) * 1024);
+  settings_.Open(folder_);
+  limiter_->SetRate(static_cast<uint64_t>(settings_.Values().downloadLimitKiB) * 1024);
   cookies_ = std::make_shared<CookieJar>();
-  for (const auto& cookie : settings_.cookies) cookies_->Set(cookie);
+  for (const auto& cookie : settings_.Values().cookies) cookies_->Set(cookie);
 
   journal_ = std::make_unique<Journal>(folder_);
   JournalContent content = journal_->Load();
-  work_.clear();
-  for (auto& task : content.work) work_.push_back(std::make_unique<Task>(std::move(task)));
+  work_.Clear();
+  for (auto& task : content.work) work_.Append(std::make_unique<Task>(std::move(task)));
   finished_.Reset(std::move(content.finished));
   nextId_ = content.nextId;
   autoStartApplied_ = false;
   workDirty_ = false;
   open_ = true;
   Recover();
-  if (saveSettings) SaveSettings(settingsPath, settings_);
+  if (content.needsSave) SaveWork();
   hub_.Start([this] { Tick(); });
   return Ok();
 }
@@ -96,9 +88,9 @@ Status Engine::OpenLocked() {
 // checked as strictly as what a page gives: it may be damaged or edited.
 void Engine::Recover() {
   bool changed = false;
-  for (size_t i = 0; i < work_.size();) {
-    Task& task = *work_[i];
-    if (CheckRecovered(&task)) changed = true;
+  for (Task* recovered : work_.InOrder()) {
+    Task& task = *recovered;
+    if (RecheckFromJournal(&task)) changed = true;
     if (task.state == TaskState::Queued || task.state == TaskState::Connecting ||
         task.state == TaskState::Downloading) {
       task.state = TaskState::Stopped;
@@ -107,12 +99,12 @@ void Engine::Recover() {
     }
     if (task.state == TaskState::Completing) {
       // The journal said "renaming": finish what the crash interrupted.
-      std::wstring partial = PartialOf(task), path = PathOf(task);
+      std::wstring partial = PartialPathOf(task), path = TargetPathOf(task);
       bool moved = GetFileAttributesW(partial.c_str()) != INVALID_FILE_ATTRIBUTES &&
                    MoveFileExW(partial.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH);
       if (moved || GetFileAttributesW(partial.c_str()) == INVALID_FILE_ATTRIBUTES) {
         if (moved || GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
-          Finish(i);
+          Finish(&task);
           changed = true;
           continue;
         }
@@ -121,64 +113,9 @@ void Engine::Recover() {
       task.message = L"the downloaded file went missing while it was being completed";
       changed = true;
     }
-    ++i;
+    work_.Retarget(&task);
   }
   if (changed) SaveWork();
-}
-
-// The rules of CreateDownload and of the server's answers, applied to a task
-// from the journal. True when the task had to change.
-bool Engine::CheckRecovered(Task* task) {
-  std::wstring reason;
-  UrlParts parts;
-  auto fail = [task](const std::wstring& message) {
-    task->state = TaskState::Failed;
-    task->message = message;
-    task->errorCode = 0;
-  };
-  // Texts that go into request headers or name files: unusable ones are dropped.
-  bool changed = false;
-  auto drop = [&changed](std::wstring* text) {
-    changed = changed || !text->empty();
-    text->clear();
-  };
-  if (!task->referrer.empty() && !CheckUrl(task->referrer, &parts, &reason)) drop(&task->referrer);
-  if (!task->finalUrl.empty() && !CheckUrl(task->finalUrl, &parts, &reason)) drop(&task->finalUrl);
-  if (HasControlCharacter(task->validator)) drop(&task->validator);
-  if (!task->requestedName.empty() && !CheckFileName(task->requestedName, &reason)) drop(&task->requestedName);
-  std::wstring folder;
-  if (!CheckFolderSyntax(task->folder, &folder, &reason)) {
-    // Nothing in such a folder is this task's: no file there is touched.
-    task->fileName.clear();
-    task->segments.clear();
-    fail(L"the journal named an unusable folder: " + reason);
-    return true;
-  }
-  if (!task->fileName.empty() && !CheckFileName(task->fileName, &reason)) {
-    task->fileName.clear();
-    task->segments.clear();
-    fail(L"the journal named an unusable file: " + reason);
-    return true;
-  }
-  if (!CheckUrl(task->url, &parts, &reason)) {
-    task->segments.clear();
-    fail(reason);
-    return true;
-  }
-  if (!ValidSegments(task->segments, task->size, &reason)) {
-    // The progress cannot be trusted; the task starts over when it runs again.
-    task->segments.clear();
-    task->validator.clear();
-    task->message = L"the journal's progress was inconsistent (" + reason + L"); the download starts over";
-    return true;
-  }
-  if (task->state != TaskState::Failed && task->state != TaskState::Completing &&
-      !CheckFolder(task->folder, &folder, &reason)) {
-    // The folder may come back (a drive plugged in again): progress stays.
-    fail(reason);
-    return true;
-  }
-  return changed;
 }
 
 void Engine::ScheduleStarted() {
@@ -205,12 +142,12 @@ Status Engine::DownloadReady() {
   Status status = OpenLocked();
   if (status.Failed() || autoStartApplied_) return status;
   autoStartApplied_ = true;
-  for (auto& task : work_) {
+  for (Task* task : work_.InOrder()) {
     if (!task->interrupted) continue;
     task->interrupted = false;
-    if (settings_.autoStart && task->state == TaskState::Stopped) {
+    if (settings_.Values().autoStart && task->state == TaskState::Stopped) {
       task->state = TaskState::Queued;
-      task->retriesLeft = settings_.retries;
+      task->retriesLeft = settings_.Values().retries;
       Emit(task_event::kKindTask, *task);
     }
   }
@@ -224,7 +161,7 @@ void Engine::CloseSession() {
     std::lock_guard<std::mutex> hold(mutex_);
     if (!open_ || closing_) return;
     closing_ = true;
-    for (auto& task : work_) {
+    for (Task* task : work_.InOrder()) {
       if (task->state == TaskState::Queued || Running(task->state)) task->interrupted = true;
       if (task->transfer) task->transfer->Stop();
     }
@@ -237,7 +174,7 @@ void Engine::CloseSession() {
       std::lock_guard<std::mutex> hold(mutex_);
       // Deleted tasks still closing their file count too: their delete waits for it.
       bool busy = !cleanups_.empty();
-      for (auto& task : work_) busy = busy || task->transfer != nullptr;
+      for (Task* task : work_.InOrder()) busy = busy || task->transfer != nullptr;
       if (!busy || GetTickCount64() >= deadline) break;
     }
     HANDLE self = GetCurrentThread();
@@ -248,17 +185,18 @@ void Engine::CloseSession() {
   // No event after this: what is still queued is dropped.
   hub_.Stop();
   std::lock_guard<std::mutex> hold(mutex_);
-  for (auto& task : work_) {
+  const std::vector<Task*> tasks = work_.InOrder();
+  for (Task* task : tasks) {
     if (!task->transfer) continue;
     task->segments = task->transfer->Snapshot().segments;
     task->transfer->Abandon();
     task->transfer.reset();
   }
-  for (auto& task : work_) {
+  for (Task* task : tasks) {
     if (task->interrupted && task->state != TaskState::Completing) task->state = TaskState::Stopped;
     if (task->cancelPending) {
       // The delete takes effect once the abandoned transfer closes the file.
-      DeleteFileW(PartialOf(*task).c_str());
+      DeleteFileW(PartialPathOf(*task).c_str());
       task->segments.clear();
       task->cancelPending = false;
     }
@@ -269,7 +207,7 @@ void Engine::CloseSession() {
     DeleteFileW(cleanup.partialPath.c_str());
   }
   cleanups_.clear();
-  work_.clear();
+  work_.Clear();
   finished_.Clear();
   journal_.reset();
   if (lockFile_ != INVALID_HANDLE_VALUE) CloseHandle(lockFile_);
@@ -283,7 +221,8 @@ void Engine::Tick() {
   if (!open_ || closing_) return;
   uint64_t now = NowMs();
   bool retryDue = false;
-  for (auto& task : work_) {
+  bool save = workDirty_ && now - lastWorkSaveMs_ >= kWorkSaveMs;
+  for (Task* task : work_.InOrder()) {
     if (task->state == TaskState::Queued && task->retryAtMs != 0 && task->retryAtMs <= now) retryDue = true;
     if (!task->transfer) continue;
     int64_t received = 0;
@@ -302,51 +241,74 @@ void Engine::Tick() {
       task->lastProgressEventMs = now;
       Emit(task_event::kKindTask, *task);
     }
+    // A checkpoint: the progress of each running transfer.
+    if (save) SaveTask(*task);
+  }
+  if (save) {
+    workDirty_ = false;
+    lastWorkSaveMs_ = now;
   }
   if (retryDue) Schedule();
-  if (workDirty_ && now - lastWorkSaveMs_ >= kWorkSaveMs) SaveWork();
+}
+
+Task Engine::CopyForJournal(const Task& task) const {
+  Task copy;
+  copy.id = task.id;
+  copy.key = task.key;
+  copy.url = task.url;
+  copy.folder = task.folder;
+  copy.requestedName = task.requestedName;
+  copy.fileName = task.fileName;
+  copy.referrer = task.referrer;
+  copy.connections = task.connections;
+  copy.state = task.state;
+  copy.message = task.message;
+  copy.errorCode = task.errorCode;
+  copy.size = task.size;
+  int64_t received;
+  copy.segments = CurrentSegments(task, &received);
+  copy.validator = task.validator;
+  copy.contentType = task.contentType;
+  copy.finalUrl = task.finalUrl;
+  copy.created = task.created;
+  copy.interrupted = task.interrupted;
+  return copy;
 }
 
 void Engine::SaveWork() {
   if (!journal_) return;
   std::vector<Task> copies;
-  copies.reserve(work_.size());
-  for (const auto& task : work_) {
-    Task copy;
-    copy.id = task->id;
-    copy.key = task->key;
-    copy.url = task->url;
-    copy.folder = task->folder;
-    copy.requestedName = task->requestedName;
-    copy.fileName = task->fileName;
-    copy.referrer = task->referrer;
-    copy.connections = task->connections;
-    copy.state = task->state;
-    copy.message = task->message;
-    copy.errorCode = task->errorCode;
-    copy.size = task->size;
-    int64_t received;
-    copy.segments = CurrentSegments(*task, &received);
-    copy.validator = task->validator;
-    copy.contentType = task->contentType;
-    copy.finalUrl = task->finalUrl;
-    copy.created = task->created;
-    copy.interrupted = task->interrupted;
-    copies.push_back(std::move(copy));
-  }
+  copies.reserve(work_.Size());
+  for (const Task* task : work_.InOrder()) copies.push_back(CopyForJournal(*task));
   journal_->SaveWork(copies, nextId_);
   workDirty_ = false;
   lastWorkSaveMs_ = NowMs();
+}
+
+void Engine::SaveTask(const Task& task, bool placed) {
+  if (!journal_) return;
+  journal_->LogTask(CopyForJournal(task), placed, work_.PositionOf(task), nextId_);
+  if (journal_->NeedsSave(work_.Size())) SaveWork();
+}
+
+void Engine::SaveAdded(const std::vector<const Task*>& tasks) {
+  if (!journal_) return;
+  std::vector<Task> copies;
+  copies.reserve(tasks.size());
+  for (const Task* task : tasks) copies.push_back(CopyForJournal(*task));
+  journal_->LogAdded(copies, nextId_);
+  if (journal_->NeedsSave(work_.Size())) SaveWork();
+}
+
+void Engine::SaveRemoved(uint64_t id) {
+  if (!journal_) return;
+  journal_->LogRemoved(id);
+  if (journal_->NeedsSave(work_.Size())) SaveWork();
 }
 
 void Engine::SaveFinished() {
   if (journal_) journal_->SaveFinished(finished_.Entries());
 }
 
-Status Engine::SaveSettingsNow() {
-  unsigned long error = SaveSettings(folder_ + L"\\settings.txt", settings_);
-  if (error != 0) return Fail(HRESULT_FROM_WIN32(error), L"the settings could not be saved");
-  return Ok();
-}
 
 }  // namespace engine

@@ -9,13 +9,16 @@
 // running transfers stop, their progress is saved and they come back stopped,
 // or queued again when AutoStart is on.
 //
-// One class, its parts each in a file of their own: the session (engine.cpp),
-// the queue and scheduler (engine_scheduler.cpp, the slot rule in
-// slot_rules), the task commands (engine_tasks.cpp), the finished list
-// (engine_finished.cpp and its FinishedList), the settings
-// (engine_settings.cpp, their rules in setting_rules) and the events
-// (engine_events.cpp, built by task_events); engine_common.h holds what they
-// share.
+// The facade the COM objects call, its parts each in a file of their own: the
+// session (engine.cpp; a task from the journal rechecked by recovery_rules),
+// the queue and scheduler (engine_scheduler.cpp; the work
+// list and its indexes in WorkList, the slot rule in slot_rules, a transfer's
+// plan in transfer_plans), the task commands (engine_tasks.cpp; a task's paths
+// in task_paths), the finished list (engine_finished.cpp and its FinishedList),
+// the settings (engine_settings.cpp over SettingsStore, their rules in
+// setting_rules), the journal (Journal: the work file, its log and the
+// finished list) and the events (engine_events.cpp, built by task_events);
+// engine_common.h holds what they share.
 #pragma once
 
 #include <windows.h>
@@ -30,18 +33,13 @@
 #include "download_engine/finished_list.h"
 #include "download_engine/journal.h"
 #include "download_engine/rate_limiter.h"
-#include "download_engine/settings.h"
+#include "download_engine/settings_store.h"
+#include "download_engine/status.h"
 #include "download_engine/task.h"
 #include "download_engine/transfer.h"
+#include "download_engine/work_list.h"
 
 namespace engine {
-
-// An HRESULT with the text the COM layer turns into error information.
-struct Status {
-  HRESULT result = S_OK;
-  std::wstring message;
-  bool Failed() const { return FAILED(result); }
-};
 
 struct TaskInfo {
   std::wstring url;
@@ -52,23 +50,6 @@ struct TaskInfo {
   int64_t size = -1;
   int64_t done = 0;
   uint32_t speed = 0;
-};
-
-// The 13 values a page's event sink hands back for an event of kind 5.
-struct ArchiveRecord {
-  uint8_t connections = 0;
-  std::wstring fileName;
-  int64_t size = 0;
-  std::wstring path;
-  std::wstring finalUrl;
-  std::wstring contentType;
-  std::wstring key;
-  std::wstring url;
-  std::wstring created;
-  std::wstring finished;
-  uint32_t averageSpeed = 0;
-  uint8_t complete = 0;
-  long reserved = 0;
 };
 
 class Engine final : public TransferHost {
@@ -138,34 +119,29 @@ class Engine final : public TransferHost {
   Status OpenLocked();
   void CloseSession();
   void Recover();
-  bool CheckRecovered(Task* task);
   void Tick();
 
-  Task* Find(const std::wstring& key, size_t* index = nullptr);
-  Task* FindId(uint64_t id);
+  Task* Find(const std::wstring& key);
   bool Validate(Task* task, const std::wstring& url, const std::wstring& folder, const std::wstring& fileName,
                 const std::wstring& referrer);
   bool NameTaken(const Task* self, const std::wstring& folder, const std::wstring& name);
-  std::wstring PathOf(const Task& task) const;
-  std::wstring PartialOf(const Task& task) const;
   void Schedule();
   void Halt(Task* task, TaskState state);
   void StartTransfer(Task* task);
-  void Finish(size_t index);
+  void Finish(Task* task);
   void Emit(uint8_t kind, const Task& task);
   void EmitFinished(const FinishedEntry& entry, TaskState state);
-  void EmitPositionsFrom(size_t index);
+  // The journal after a change of one task (placed: it was put at its
+  // present place), after a task left the list, and of the whole list.
+  void SaveTask(const Task& task, bool placed = false);
+  void SaveRemoved(uint64_t id);
+  void SaveAdded(const std::vector<const Task*>& tasks);
   void SaveWork();
+  Task CopyForJournal(const Task& task) const;
   void SaveFinished();
-  Status SaveSettingsNow();
-  // One stored setting read, or written and saved, with the engine open.
+  // One stored setting read with the engine open.
   template <typename Field, typename Value>
   Status ReadSetting(Field Settings::*field, Value* value);
-  template <typename Field>
-  Status WriteSetting(Field Settings::*field, Field value);
-  // A numeric setting checked by its rule, written and saved.
-  Status WriteNumber(int32_t Settings::*field, long value);
-  std::vector<Segment> CurrentSegments(const Task& task, int64_t* received) const;
 
   std::mutex mutex_;
   EventHub hub_;
@@ -176,9 +152,9 @@ class Engine final : public TransferHost {
   bool autoStartApplied_ = false;
   std::wstring folder_;
   HANDLE lockFile_ = INVALID_HANDLE_VALUE;
-  Settings settings_;
+  SettingsStore settings_;
   std::unique_ptr<Journal> journal_;
-  std::vector<std::unique_ptr<Task>> work_;
+  WorkList work_;
   FinishedList finished_;
   uint64_t nextId_ = 1;
   std::shared_ptr<RateLimiter> limiter_;

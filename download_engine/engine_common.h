@@ -10,21 +10,18 @@
 
 #include "download_engine/engine.h"
 #include "download_engine/task.h"
+#include "download_engine/transfer_plans.h"
 
 namespace engine {
 
 constexpr uint64_t kProgressEventMs = 500;
 constexpr uint64_t kWorkSaveMs = 500;
 constexpr DWORD kCloseGraceMs = 3000;
-constexpr int32_t kMaxConnections = 16;
 
 // Flags of CreateDownload's last number.
 constexpr long kAddStopped = 1;
 constexpr long kAddFirst = 2;
 
-inline Status Ok() { return Status(); }
-inline Status Fail(HRESULT result, const std::wstring& message) { return Status{result, message}; }
-inline Status BadArgument(const std::wstring& message) { return Fail(E_INVALIDARG, message); }
 
 inline bool Running(TaskState state) {
   return state == TaskState::Connecting || state == TaskState::Downloading || state == TaskState::Completing;

@@ -1,6 +1,15 @@
 // The events the engine posts (built by task_events): a task's values at this
-// moment, a finished entry's, and the records of tasks whose place in the
-// queue moved.
+// moment and a finished entry's.
+//
+// A task's place in the queue travels in its events. When a task is moved,
+// only that task's record is sent again (kind 0, silent); the tasks it passed
+// are not, though their places shifted by one, and neither are the tasks
+// behind one that was deleted or finished. A page's sink keeps a kind-0 record
+// without the place (the stored record has no field for it) and shows the
+// page nothing, so a record per passed task told no page anything, while it
+// cost one event per task behind and added the key once more to every sink's
+// store. A page that shows the order asks for the work list (ListWorkTasks),
+// which is in queue order.
 #include "download_engine/engine.h"
 
 #include "download_engine/engine_common.h"
@@ -10,26 +19,13 @@ namespace engine {
 
 void Engine::Emit(uint8_t kind, const Task& task) {
   if (closing_) return;
-  TaskStanding standing;
-  for (size_t i = 0; i < work_.size(); ++i)
-    if (work_[i].get() == &task) standing.queuePosition = static_cast<uint32_t>(i);
-  if (!task.fileName.empty() && task.state != TaskState::Completed && task.Done() + (task.transfer ? 1 : 0) > 0)
-    standing.partialPath = PartialOf(task);
-  standing.path = PathOf(task);
-  CurrentSegments(task, &standing.received);
-  if (task.transfer) {
-    standing.transferring = true;
-    standing.connections = task.transfer->Snapshot().openConnections;
-  }
-  hub_.Post(TaskEventOf(kind, task, standing));
+  // A task already off the list (deleted or finished) says place 0.
+  uint32_t position = work_.FindId(task.id) == &task ? static_cast<uint32_t>(work_.PositionOf(task)) : 0;
+  hub_.Post(TaskEventOf(kind, task, StandingOf(task, position)));
 }
 
 void Engine::EmitFinished(const FinishedEntry& entry, TaskState state) {
   if (!closing_) hub_.Post(FinishedEventOf(entry, state));
-}
-
-void Engine::EmitPositionsFrom(size_t index) {
-  for (size_t i = index; i < work_.size(); ++i) Emit(task_event::kKindRecord, *work_[i]);
 }
 
 }  // namespace engine

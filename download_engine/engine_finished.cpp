@@ -45,28 +45,12 @@ Status Engine::Archive(const ArchiveRecord& record) {
   if (record.complete != 1) return Ok();
   std::wstring key = NormalizeUrl(record.key);
   if (finished_.Knows(key, record.path, record.finished)) return Ok();
-  size_t cut = record.path.find_last_of(L'\\');
-  if (record.path.empty() || cut == std::wstring::npos || record.fileName.empty())
-    return BadArgument(L"an archived task needs its path and file name");
-  std::wstring folder = record.path.substr(0, cut == 2 ? 3 : cut);
-  // The finished list decides what DeleteDownload2 may delete: a plain name in a proper folder only.
-  if (!IsFileInFolder(folder, record.fileName, record.path))
-    return BadArgument(L"an archived task's path must be its file name inside its folder");
+  FinishedEntry entry;
+  std::wstring reason;
+  if (!EntryFromArchive(record, &entry, &reason)) return BadArgument(reason);
   // Only a file that is there as described: the finished list is what DeleteDownload2 may delete.
   if (SizeOf(record.path) != record.size) return BadArgument(L"the archived file is not there with that size");
-  FinishedEntry entry;
   entry.id = nextId_++;
-  entry.key = key;
-  entry.url = NormalizeUrl(record.url.empty() ? record.key : record.url);
-  entry.folder = folder;
-  entry.fileName = record.fileName;
-  entry.path = record.path;
-  entry.size = record.size;
-  entry.finalUrl = record.finalUrl;
-  entry.contentType = record.contentType;
-  entry.averageSpeed = record.averageSpeed;
-  if (!ParseUtcTime(record.created, &entry.created)) entry.created = 0;
-  if (!ParseUtcTime(record.finished, &entry.finished)) entry.finished = NowFileTime();
   finished_.Add(entry);
   SaveFinished();
   return Ok();

@@ -6,19 +6,25 @@
 
 #include "download_engine/disk_space.h"
 #include "download_engine/engine_common.h"
+#include "download_engine/task_paths.h"
 #include "download_engine/file_names.h"
 #include "download_engine/size_rules.h"
 #include "download_engine/slot_rules.h"
 #include "download_engine/text.h"
+#include "download_engine/transfer_plans.h"
 #include "download_engine/zone_identifier.h"
 
 namespace engine {
 
 void Engine::Schedule() {
   if (!open_ || closing_) return;
-  std::vector<SlotEntry> entries(work_.size());
-  for (size_t i = 0; i < work_.size(); ++i) {
-    const Task& task = *work_[i];
+  // Only tasks that hold or wait for a slot take part; the rule sees them in queue order.
+  std::vector<Task*> tasks;
+  for (Task* task : work_.InOrder())
+    if (task->transfer || task->state == TaskState::Queued) tasks.push_back(task);
+  std::vector<SlotEntry> entries(tasks.size());
+  for (size_t i = 0; i < tasks.size(); ++i) {
+    const Task& task = *tasks[i];
     entries[i].hasTransfer = task.transfer != nullptr;
     entries[i].downloading =
         task.transfer && (task.state == TaskState::Connecting || task.state == TaskState::Downloading);
@@ -26,15 +32,15 @@ void Engine::Schedule() {
     entries[i].startedMs = task.startedMs;
     entries[i].retryAtMs = task.retryAtMs;
   }
-  SlotDecision decision = DecideSlots(entries, settings_.maxDownloads, NowMs());
+  SlotDecision decision = DecideSlots(entries, settings_.Values().maxDownloads, NowMs());
   for (size_t index : decision.sendBack) {
-    Task* task = work_[index].get();
+    Task* task = tasks[index];
     task->transfer->Stop();
     task->requeueAfterTransfer = true;
     task->state = TaskState::Queued;
     Emit(task_event::kKindTask, *task);
   }
-  for (size_t index : decision.start) StartTransfer(work_[index].get());
+  for (size_t index : decision.start) StartTransfer(tasks[index]);
 }
 
 void Engine::StartTransfer(Task* task) {
@@ -42,7 +48,7 @@ void Engine::StartTransfer(Task* task) {
   // starts over, a shorter one resumes from where its bytes end.
   std::wstring note;
   if (task->Done() > 0) {
-    int64_t length = SizeOf(PartialOf(*task));
+    int64_t length = SizeOf(PartialPathOf(*task));
     if (length < 0) {
       task->segments.clear();
       task->validator.clear();
@@ -51,23 +57,7 @@ void Engine::StartTransfer(Task* task) {
       note = L"the partial file is shorter than its progress; the download resumes from the bytes it has";
     }
   }
-  TransferPlan plan;
-  plan.taskId = task->id;
-  plan.url = task->url;
-  plan.referrer = task->referrer;
-  plan.validator = task->validator;
-  plan.validatorUrl = task->finalUrl;
-  plan.size = task->size;
-  plan.segments = task->segments;
-  plan.partialPath = PartialOf(*task);
-  plan.maxUnsizedBytes = static_cast<int64_t>(settings_.maxUnsizedMiB) << 20;
-  plan.connections = settings_.singleConnection ? 1 : std::clamp(task->connections, 1, kMaxConnections);
-  plan.cacheBytes = static_cast<uint32_t>(std::clamp(settings_.diskCacheKiB, 0, 256 * 1024)) * 1024u;
-  plan.http.userAgent = settings_.clientVersion;
-  plan.http.proxy = settings_.proxy;
-  plan.http.connectTimeoutMs = std::max(100, settings_.connectTimeoutMs);
-  plan.http.receiveTimeoutMs = std::max(100, settings_.receiveTimeoutMs);
-  task->transfer = std::make_shared<Transfer>(this, limiter_, cookies_, plan);
+  task->transfer = std::make_shared<Transfer>(this, limiter_, cookies_, PlanFor(*task, settings_.Values()));
   task->state = TaskState::Connecting;
   task->message = note;
   task->errorCode = 0;
@@ -83,28 +73,29 @@ void Engine::StartTransfer(Task* task) {
     task->message = L"the engine could not start a thread for the download";
   }
   Emit(task_event::kKindTask, *task);
-  SaveWork();
+  SaveTask(*task);
 }
 
 // The transfer has the whole file: rename it and move the task to the finished list.
-void Engine::Finish(size_t index) {
-  Task& task = *work_[index];
+void Engine::Finish(Task* finishing) {
+  Task& task = *finishing;
   if (task.state != TaskState::Completing) {
     task.state = TaskState::Completing;
     Emit(task_event::kKindTask, task);
     // Written ahead: a crash during the rename is finished on the next start.
-    SaveWork();
+    SaveTask(task);
   }
-  std::wstring partial = PartialOf(task);
+  std::wstring partial = PartialPathOf(task);
   if (GetFileAttributesW(partial.c_str()) != INVALID_FILE_ATTRIBUTES) {
-    std::wstring path = PathOf(task);
+    std::wstring path = TargetPathOf(task);
     bool moved = MoveFileExW(partial.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH);
     if (!moved && (GetLastError() == ERROR_ALREADY_EXISTS || GetLastError() == ERROR_FILE_EXISTS)) {
       // Someone put a file of that name there meanwhile: never overwrite it.
       task.fileName = UniqueName(
           task.fileName, [&](const std::wstring& candidate) { return NameTaken(&task, task.folder, candidate); },
           MaxNameLength(task.folder));
-      moved = MoveFileExW(partial.c_str(), PathOf(task).c_str(), MOVEFILE_WRITE_THROUGH);
+      work_.Retarget(&task);
+      moved = MoveFileExW(partial.c_str(), TargetPathOf(task).c_str(), MOVEFILE_WRITE_THROUGH);
     }
     if (!moved) {
       DWORD code = GetLastError();
@@ -112,12 +103,12 @@ void Engine::Finish(size_t index) {
       task.errorCode = static_cast<int32_t>(code);
       task.message = L"the finished file could not be renamed (Windows error " + std::to_wstring(code) + L")";
       Emit(task_event::kKindTask, task);
-      SaveWork();
+      SaveTask(task);
       return;
     }
   }
   // Written where the volume allows it; the download is complete either way.
-  WriteZoneIdentifier(PathOf(task),
+  WriteZoneIdentifier(TargetPathOf(task),
                       ZoneIdentifierText(task.finalUrl.empty() ? task.url : task.finalUrl, task.referrer));
   FinishedEntry entry;
   entry.id = task.id;
@@ -125,7 +116,7 @@ void Engine::Finish(size_t index) {
   entry.url = task.url;
   entry.folder = task.folder;
   entry.fileName = task.fileName;
-  entry.path = PathOf(task);
+  entry.path = TargetPathOf(task);
   entry.size = task.size >= 0 ? task.size : task.Done();
   entry.finalUrl = task.finalUrl.empty() ? task.url : task.finalUrl;
   entry.contentType = task.contentType;
@@ -137,16 +128,15 @@ void Engine::Finish(size_t index) {
   // The finished list first: a crash between the two saves finds the task finished.
   finished_.Add(entry);
   SaveFinished();
-  work_.erase(work_.begin() + static_cast<long>(index));
-  SaveWork();
+  std::unique_ptr<Task> done = work_.Remove(&task);
+  SaveRemoved(entry.id);
   EmitFinished(entry, TaskState::Completed);
-  EmitPositionsFrom(index);
 }
 
 bool Engine::TransferResponded(uint64_t taskId, const Transfer* transfer, const ResponseFacts& facts,
                                std::wstring* partialPath, HttpError* error) {
   std::lock_guard<std::mutex> hold(mutex_);
-  Task* task = FindId(taskId);
+  Task* task = work_.FindId(taskId);
   if (!task || task->transfer.get() != transfer || closing_ ||
       (task->state != TaskState::Connecting && task->state != TaskState::Downloading)) {
     error->message = L"stopped";
@@ -183,10 +173,11 @@ bool Engine::TransferResponded(uint64_t taskId, const Transfer* transfer, const 
       return false;
     }
     task->fileName = name;
+    work_.Retarget(task);
   }
   // A file that cannot fit fails now rather than filling the disk first.
   if (facts.size > 0) {
-    int64_t onDisk = facts.restartedFromZero ? 0 : std::max<int64_t>(0, SizeOf(PartialOf(*task)));
+    int64_t onDisk = facts.restartedFromZero ? 0 : std::max<int64_t>(0, SizeOf(PartialPathOf(*task)));
     int64_t needed = facts.size - std::min(onDisk, facts.size);
     uint64_t free = 0;
     if (needed > 0 && FreeSpaceOf(task->folder, &free) && static_cast<uint64_t>(needed) > free) {
@@ -198,10 +189,10 @@ bool Engine::TransferResponded(uint64_t taskId, const Transfer* transfer, const 
   }
   task->state = TaskState::Downloading;
   task->message.clear();  // why it started over, if it did, was said while connecting
-  *partialPath = PartialOf(*task);
+  *partialPath = PartialPathOf(*task);
   Emit(task_event::kKindTask, *task);
   task->lastProgressEventMs = NowMs();
-  SaveWork();
+  SaveTask(*task);
   return true;
 }
 
@@ -219,14 +210,7 @@ void Engine::TransferEnded(uint64_t taskId, const Transfer* transfer, const Tran
       return;
     }
   }
-  size_t index = 0;
-  Task* task = nullptr;
-  for (size_t i = 0; i < work_.size(); ++i) {
-    if (work_[i]->id == taskId) {
-      task = work_[i].get();
-      index = i;
-    }
-  }
+  Task* task = work_.FindId(taskId);
   if (!task || task->transfer.get() != transfer) return;
   task->segments = outcome.segments;
   if (outcome.size >= 0) task->size = outcome.size;
@@ -235,7 +219,7 @@ void Engine::TransferEnded(uint64_t taskId, const Transfer* transfer, const Tran
   task->speed = 0;
   if (task->cancelPending) {
     task->cancelPending = false;
-    DeleteFileW(PartialOf(*task).c_str());
+    DeleteFileW(PartialPathOf(*task).c_str());
     task->segments.clear();
     task->validator.clear();
     task->fileName.clear();
@@ -244,9 +228,13 @@ void Engine::TransferEnded(uint64_t taskId, const Transfer* transfer, const Tran
           task->requestedName, [&](const std::wstring& candidate) { return NameTaken(task, task->folder, candidate); },
           MaxNameLength(task->folder));
     }
+    work_.Retarget(task);
     Emit(task_event::kKindTask, *task);
   } else if (outcome.result == TransferResult::Completed) {
-    Finish(index);
+    // Finish saves what it changed; the task may be gone from the list after it.
+    Finish(task);
+    Schedule();
+    return;
   } else if (task->requeueAfterTransfer ||
              (task->state != TaskState::Connecting && task->state != TaskState::Downloading)) {
     // Stopped by the page (state already reported) or sent back to the queue.
@@ -257,7 +245,7 @@ void Engine::TransferEnded(uint64_t taskId, const Transfer* transfer, const Tran
     task->state = TaskState::Queued;
     task->message = outcome.error.message + L"; trying again";
     task->errorCode = outcome.error.code;
-    task->retryAtMs = NowMs() + static_cast<uint64_t>(std::max(0, settings_.retryDelayMs));
+    task->retryAtMs = NowMs() + static_cast<uint64_t>(std::max(0, settings_.Values().retryDelayMs));
     Emit(task_event::kKindTask, *task);
   } else {
     task->state = TaskState::Failed;
@@ -265,7 +253,7 @@ void Engine::TransferEnded(uint64_t taskId, const Transfer* transfer, const Tran
     task->errorCode = outcome.error.code;
     Emit(task_event::kKindTask, *task);
   }
-  SaveWork();
+  SaveTask(*task);
   Schedule();
 }
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "download_engine/engine_common.h"
+#include "download_engine/task_paths.h"
 #include "download_engine/task_events.h"
 #include "download_engine/file_names.h"
 #include "download_engine/task_texts.h"
@@ -13,38 +14,10 @@
 
 namespace engine {
 
-Task* Engine::Find(const std::wstring& key, size_t* index) {
-  std::wstring normalized = NormalizeUrl(key);
-  for (size_t i = 0; i < work_.size(); ++i) {
-    if (work_[i]->key == normalized) {
-      if (index) *index = i;
-      return work_[i].get();
-    }
-  }
-  return nullptr;
-}
-
-Task* Engine::FindId(uint64_t id) {
-  for (auto& task : work_)
-    if (task->id == id) return task.get();
-  return nullptr;
-}
-
-std::wstring Engine::PathOf(const Task& task) const {
-  if (task.fileName.empty() || task.folder.empty()) return std::wstring();
-  return (task.folder.back() == L'\\' ? task.folder : task.folder + L"\\") + task.fileName;
-}
-
-std::wstring Engine::PartialOf(const Task& task) const {
-  std::wstring path = PathOf(task);
-  return path.empty() ? path : path + kPartialSuffix;
-}
+Task* Engine::Find(const std::wstring& key) { return work_.Find(NormalizeUrl(key)); }
 
 bool Engine::NameTaken(const Task* self, const std::wstring& folder, const std::wstring& name) {
-  for (const auto& other : work_) {
-    if (other.get() == self || other->fileName.empty()) continue;
-    if (SameFileName(other->folder, folder) && SameFileName(other->fileName, name)) return true;
-  }
+  if (work_.TargetTaken(self, folder, name)) return true;
   std::wstring path = (folder.back() == L'\\' ? folder : folder + L"\\") + name;
   if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
   // Another task's leftover partial file is not ours to continue.
@@ -91,24 +64,14 @@ bool Engine::Validate(Task* task, const std::wstring& url, const std::wstring& f
     task->message = reason;
     task->errorCode = 0;
   }
+  work_.Retarget(task);
   return ok;
-}
-
-std::vector<Segment> Engine::CurrentSegments(const Task& task, int64_t* received) const {
-  if (task.transfer) {
-    Transfer::Progress progress = task.transfer->Snapshot();
-    *received = progress.received;
-    return progress.segments;
-  }
-  *received = task.Done();
-  return task.segments;
 }
 
 Status Engine::CreateDownload(const std::wstring& url, const std::wstring& folder, const std::wstring& fileName,
                               const std::wstring& referrer, long connections, long flags, BYTE* state) {
   ENGINE_OPEN_OR_RETURN();
-  size_t index = 0;
-  Task* task = Find(url, &index);
+  Task* task = Find(url);
   if (task && !Restartable(task->state)) {
     *state = static_cast<BYTE>(task->state);
     return Ok();
@@ -118,16 +81,14 @@ Status Engine::CreateDownload(const std::wstring& url, const std::wstring& folde
     created->id = nextId_++;
     created->key = NormalizeUrl(url);
     created->created = NowFileTime();
-    task = created.get();
-    index = work_.size();
-    work_.push_back(std::move(created));
+    task = work_.Append(std::move(created));
     task->state = TaskState::Queued;
     Validate(task, url, folder, fileName, referrer);
   } else if (task->Done() == 0 && !task->transfer) {
     // Nothing downloaded yet: what the page gives now replaces what it gave
     // before (and may correct what made the task fail); what it leaves empty
     // stays. A partial file of the task holds nothing it can vouch for.
-    if (!task->fileName.empty()) DeleteFileW(PartialOf(*task).c_str());
+    if (!task->fileName.empty()) DeleteFileW(PartialPathOf(*task).c_str());
     task->state = TaskState::Queued;
     Validate(task, url, folder.empty() ? task->folder : folder, fileName.empty() ? task->requestedName : fileName,
              referrer.empty() ? task->referrer : referrer);
@@ -140,18 +101,14 @@ Status Engine::CreateDownload(const std::wstring& url, const std::wstring& folde
     task->message.clear();
     task->errorCode = 0;
     task->state = (flags & kAddStopped) ? TaskState::Stopped : TaskState::Queued;
-    task->retriesLeft = std::max(0, settings_.retries);
+    task->retriesLeft = std::max(0, settings_.Values().retries);
     task->retryAtMs = 0;
     task->interrupted = false;
   }
-  if ((flags & kAddFirst) && index > 0) {
-    std::unique_ptr<Task> moved = std::move(work_[index]);
-    work_.erase(work_.begin() + static_cast<long>(index));
-    work_.insert(work_.begin(), std::move(moved));
-    EmitPositionsFrom(1);
-  }
+  bool placed = (flags & kAddFirst) && work_.PositionOf(*task) > 0;
+  if (placed) work_.MoveTo(task, 0);
   Emit(task_event::kKindTask, *task);
-  SaveWork();
+  SaveTask(*task, placed);
   Schedule();
   *state = static_cast<BYTE>(task->state);
   return Ok();
@@ -176,10 +133,11 @@ Status Engine::CancelDownload(const std::wstring& key) {
     task->transfer->Stop();
     task->cancelPending = true;
   } else {
-    if (!task->fileName.empty()) DeleteFileW(PartialOf(*task).c_str());
+    if (!task->fileName.empty()) DeleteFileW(PartialPathOf(*task).c_str());
     task->segments.clear();
     task->validator.clear();
     if (task->requestedName.empty()) task->fileName.clear();
+    work_.Retarget(task);
   }
   task->message.clear();
   task->errorCode = 0;
@@ -195,18 +153,16 @@ void Engine::Halt(Task* task, TaskState state) {
   task->retryAtMs = 0;
   task->interrupted = false;
   Emit(task_event::kKindTask, *task);
-  SaveWork();
+  SaveTask(*task);
   Schedule();
 }
 
 Status Engine::DeleteDownload(const std::wstring& key, bool deleteFile) {
   ENGINE_OPEN_OR_RETURN();
-  size_t index = 0;
-  Task* task = Find(key, &index);
+  Task* task = Find(key);
   if (!task) return Ok();
-  std::unique_ptr<Task> removed = std::move(work_[index]);
-  work_.erase(work_.begin() + static_cast<long>(index));
-  std::wstring partial = PartialOf(*removed);
+  std::unique_ptr<Task> removed = work_.Remove(task);
+  std::wstring partial = PartialPathOf(*removed);
   if (removed->transfer) {
     removed->transfer->Stop();
     if (deleteFile && !partial.empty())
@@ -216,26 +172,22 @@ Status Engine::DeleteDownload(const std::wstring& key, bool deleteFile) {
   }
   removed->state = TaskState::Removed;
   // The event that takes the record off every page's store.
-  if (!closing_) hub_.Post(RemovedEventOf(*removed, PathOf(*removed)));
-  EmitPositionsFrom(index);
-  SaveWork();
+  if (!closing_) hub_.Post(RemovedEventOf(*removed, TargetPathOf(*removed)));
+  SaveRemoved(removed->id);
   Schedule();
   return Ok();
 }
 
 Status Engine::Move(const std::wstring& key, BYTE position) {
   ENGINE_OPEN_OR_RETURN();
-  size_t index = 0;
-  Task* task = Find(key, &index);
+  Task* task = Find(key);
   if (!task) return Ok();
-  size_t target = std::min<size_t>(position, work_.size() - 1);
-  if (target == index) return Ok();
-  std::unique_ptr<Task> moved = std::move(work_[index]);
-  work_.erase(work_.begin() + static_cast<long>(index));
-  work_.insert(work_.begin() + static_cast<long>(target), std::move(moved));
-  size_t from = std::min(index, target), to = std::max(index, target);
-  for (size_t i = from; i <= to; ++i) Emit(task_event::kKindRecord, *work_[i]);
-  SaveWork();
+  size_t target = std::min<size_t>(position, work_.Size() - 1);
+  if (target == work_.PositionOf(*task)) return Ok();
+  work_.MoveTo(task, target);
+  // The moved task's new place; the ones it passed are not sent (engine_events.cpp).
+  Emit(task_event::kKindRecord, *task);
+  SaveTask(*task, true);
   Schedule();
   return Ok();
 }
@@ -245,6 +197,7 @@ Status Engine::ImportTasks(const std::wstring& text) {
   std::vector<ImportLine> lines;
   std::wstring reason;
   if (!ParseImportText(text, &lines, &reason)) return BadArgument(reason);
+  std::vector<const Task*> added;
   for (const auto& line : lines) {
     if (Find(line.url)) continue;
     auto created = std::make_unique<Task>();
@@ -252,15 +205,15 @@ Status Engine::ImportTasks(const std::wstring& text) {
     created->key = NormalizeUrl(line.url);
     created->created = NowFileTime();
     created->connections = line.connections;
-    Task* task = created.get();
-    work_.push_back(std::move(created));
+    Task* task = work_.Append(std::move(created));
     if (Validate(task, line.url, line.folder, line.fileName, line.referrer)) {
-      task->state = settings_.autoStart ? TaskState::Queued : TaskState::Stopped;
-      task->retriesLeft = std::max(0, settings_.retries);
+      task->state = settings_.Values().autoStart ? TaskState::Queued : TaskState::Stopped;
+      task->retriesLeft = std::max(0, settings_.Values().retries);
     }
     Emit(task_event::kKindTask, *task);
+    added.push_back(task);
   }
-  SaveWork();
+  SaveAdded(added);
   Schedule();
   return Ok();
 }
@@ -271,16 +224,13 @@ Status Engine::SetCookie(const std::wstring& text, bool persistent) {
   std::wstring reason;
   if (!ParseCookie(text, persistent, &cookie, &reason)) return BadArgument(reason);
   cookies_->Set(cookie);
-  settings_.cookies = cookies_->Persistent();
-  return SaveSettingsNow();
+  return settings_.SetCookies(cookies_->Persistent());
 }
 
 Status Engine::ClearCookies() {
   ENGINE_OPEN_OR_RETURN();
   cookies_->Clear();
-  bool hadStored = !settings_.cookies.empty();
-  settings_.cookies.clear();
-  return hadStored ? SaveSettingsNow() : Ok();
+  return settings_.Values().cookies.empty() ? Ok() : settings_.SetCookies({});
 }
 
 Status Engine::GetResourceSize(const std::wstring& key, long* size) {
@@ -316,7 +266,7 @@ Status Engine::GetBlockStatus(const std::wstring& key, std::wstring* text, long*
 Status Engine::GetTotalSpeed(long* bytesPerSecond) {
   ENGINE_OPEN_OR_RETURN();
   int64_t total = 0;
-  for (const auto& task : work_)
+  for (const Task* task : work_.InOrder())
     if (task->transfer) total += task->speed;
   *bytesPerSecond = ClampToLong(total);
   return Ok();
@@ -325,7 +275,7 @@ Status Engine::GetTotalSpeed(long* bytesPerSecond) {
 Status Engine::GetDownloadingCount(long* count) {
   ENGINE_OPEN_OR_RETURN();
   long running = 0;
-  for (const auto& task : work_) running += Running(task->state) ? 1 : 0;
+  for (const Task* task : work_.InOrder()) running += Running(task->state) ? 1 : 0;
   *count = running;
   return Ok();
 }
@@ -333,7 +283,7 @@ Status Engine::GetDownloadingCount(long* count) {
 Status Engine::ListWorkKeys(std::vector<std::wstring>* keys) {
   ENGINE_OPEN_OR_RETURN();
   keys->clear();
-  for (const auto& task : work_) keys->push_back(task->key);
+  for (const Task* task : work_.InOrder()) keys->push_back(task->key);
   return Ok();
 }
 

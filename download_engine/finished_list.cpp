@@ -1,8 +1,35 @@
 #include "download_engine/finished_list.h"
 
+#include "download_engine/file_names.h"
 #include "download_engine/text.h"
+#include "download_engine/url_check.h"
 
 namespace engine {
+
+bool EntryFromArchive(const ArchiveRecord& record, FinishedEntry* entry, std::wstring* reason) {
+  size_t cut = record.path.find_last_of(L'\\');
+  if (record.path.empty() || cut == std::wstring::npos || record.fileName.empty()) {
+    *reason = L"an archived task needs its path and file name";
+    return false;
+  }
+  std::wstring folder = record.path.substr(0, cut == 2 ? 3 : cut);
+  if (!IsFileInFolder(folder, record.fileName, record.path)) {
+    *reason = L"an archived task's path must be its file name inside its folder";
+    return false;
+  }
+  entry->key = NormalizeUrl(record.key);
+  entry->url = NormalizeUrl(record.url.empty() ? record.key : record.url);
+  entry->folder = folder;
+  entry->fileName = record.fileName;
+  entry->path = record.path;
+  entry->size = record.size;
+  entry->finalUrl = record.finalUrl;
+  entry->contentType = record.contentType;
+  entry->averageSpeed = record.averageSpeed;
+  if (!ParseUtcTime(record.created, &entry->created)) entry->created = 0;
+  if (!ParseUtcTime(record.finished, &entry->finished)) entry->finished = NowFileTime();
+  return true;
+}
 
 void FinishedList::Reset(std::vector<FinishedEntry> entries) {
   entries_ = std::move(entries);

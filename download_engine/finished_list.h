@@ -11,6 +11,30 @@
 
 namespace engine {
 
+// The 13 values a page's event sink hands back for an event of kind 5.
+struct ArchiveRecord {
+  uint8_t connections = 0;
+  std::wstring fileName;
+  int64_t size = 0;
+  std::wstring path;
+  std::wstring finalUrl;
+  std::wstring contentType;
+  std::wstring key;
+  std::wstring url;
+  std::wstring created;
+  std::wstring finished;
+  uint32_t averageSpeed = 0;
+  uint8_t complete = 0;
+  long reserved = 0;
+};
+
+// The entry an archived record describes (all but its id), when the list may
+// hold it: its path must be its plain file name inside a folder that passes
+// the folder rules, since the list decides which files DeleteDownload2 may
+// delete. Whether the file is there is the caller's check. False with the
+// reason otherwise.
+bool EntryFromArchive(const ArchiveRecord& record, FinishedEntry* entry, std::wstring* reason);
+
 class FinishedList {
  public:
   // A session's list as the journal kept it; the tombstones start empty.

@@ -2,7 +2,12 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
+#include <list>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "download_engine/atomic_file.h"
 #include "download_engine/file_names.h"
@@ -176,18 +181,20 @@ bool DecodeEntry(const std::vector<std::wstring>& f, FinishedEntry* entry) {
   return IsFileInFolder(entry->folder, entry->fileName, entry->path);
 }
 
+std::vector<std::wstring> TaskFields(const Task& task) {
+  return {L"task", Unsigned(task.id), task.key, task.url, task.folder, task.requestedName,
+          task.fileName, task.referrer, Number(task.connections),
+          Number(static_cast<int>(task.state)), task.message, Number(task.errorCode),
+          Number(task.size), task.validator, task.contentType, task.finalUrl,
+          Number(task.created), task.interrupted ? L"1" : L"0",
+          EncodeSegments(task.segments)};
+}
+
 }  // namespace
 
 std::string EncodeWork(const std::vector<Task>& work, uint64_t nextId) {
   std::vector<std::wstring> records;
-  for (const auto& task : work) {
-    records.push_back(EncodeRecord({L"task", Unsigned(task.id), task.key, task.url, task.folder, task.requestedName,
-                                    task.fileName, task.referrer, Number(task.connections),
-                                    Number(static_cast<int>(task.state)), task.message, Number(task.errorCode),
-                                    Number(task.size), task.validator, task.contentType, task.finalUrl,
-                                    Number(task.created), task.interrupted ? L"1" : L"0",
-                                    EncodeSegments(task.segments)}));
-  }
+  for (const auto& task : work) records.push_back(EncodeRecord(TaskFields(task)));
   return Seal(std::wstring(kWorkHeader) + L" " + std::to_wstring(kVersion) + L"\t" + Unsigned(nextId), records);
 }
 
@@ -236,8 +243,114 @@ bool DecodeFinished(const std::string& bytes, std::vector<FinishedEntry>* finish
   return intact;
 }
 
+namespace {
+
+// The change log after the work list's file: "halvo-engine-worklog 1", a tab
+// and the checksum of the work file it follows, then one record per line, each
+// with its own checksum as in the work file:
+//   put <next id> <position or empty> <the task's record>: the task as it is
+//     now; with a position it was placed there (new or moved), without one a
+//     new task goes last and a known one keeps its place
+//   remove <id>: the task left the work list
+const wchar_t kLogHeader[] = L"halvo-engine-worklog 1";
+
+std::wstring LogHeader(unsigned long long base) { return std::wstring(kLogHeader) + L"\t" + Hex(base); }
+
+struct LogChange {
+  bool remove = false;
+  uint64_t id = 0;
+  uint64_t nextId = 0;
+  bool placed = false;
+  uint64_t position = 0;
+  Task task;
+};
+
+bool DecodeChange(const std::wstring& record, LogChange* change) {
+  std::vector<std::wstring> f;
+  if (!DecodeRecord(record, &f) || f.empty()) return false;
+  if (f[0] == L"remove") return f.size() == 2 && ReadUnsigned(f[1], &change->id) && (change->remove = true);
+  if (f[0] != L"put" || f.size() != 22 || !ReadUnsigned(f[1], &change->nextId)) return false;
+  change->placed = !f[2].empty();
+  if (change->placed && !ReadUnsigned(f[2], &change->position)) return false;
+  if (!DecodeTask(std::vector<std::wstring>(f.begin() + 3, f.end()), &change->task)) return false;
+  change->id = change->task.id;
+  return true;
+}
+
+enum class LogFit { Follows, Stale, Damaged };
+
+// The log's changes when it follows the work file with that checksum. A last
+// line cut short by a crash is dropped without counting as damage; any other
+// record that fails its check is dropped alone and makes the log damaged.
+LogFit ReadLog(const std::string& bytes, unsigned long long base, std::vector<LogChange>* changes, bool* damaged) {
+  changes->clear();
+  *damaged = false;
+  size_t end = bytes.find('\n');
+  if (end == std::string::npos) return LogFit::Damaged;
+  std::wstring header = Utf8ToWide(bytes.substr(0, end));
+  std::wstring prefix = std::wstring(kLogHeader) + L"\t";
+  if (header.compare(0, prefix.size(), prefix) != 0 || header.size() != prefix.size() + 16) return LogFit::Damaged;
+  // A log of an older work file: that file was replaced whole after it, with everything in it.
+  if (header != LogHeader(base)) return LogFit::Stale;
+  for (size_t start = end + 1; start < bytes.size(); start = end + 1) {
+    end = bytes.find('\n', start);
+    bool last = end == std::string::npos || end + 1 == bytes.size();
+    if (end == std::string::npos) end = bytes.size();
+    std::wstring record;
+    LogChange change;
+    if (OpenRecord(Utf8ToWide(bytes.substr(start, end - start)), &record) && DecodeChange(record, &change))
+      changes->push_back(std::move(change));
+    else if (!last)
+      *damaged = true;
+  }
+  return LogFit::Follows;
+}
+
+// The changes applied to the work list in their order; each look-up by id.
+void Replay(const std::vector<LogChange>& changes, std::vector<Task>* work, uint64_t* nextId) {
+  std::list<Task> order(std::make_move_iterator(work->begin()), std::make_move_iterator(work->end()));
+  std::unordered_map<uint64_t, std::list<Task>::iterator> byId;
+  for (auto it = order.begin(); it != order.end(); ++it) byId.emplace(it->id, it);
+  for (const auto& change : changes) {
+    auto found = byId.find(change.id);
+    if (change.remove) {
+      if (found != byId.end()) {
+        order.erase(found->second);
+        byId.erase(found);
+      }
+      continue;
+    }
+    if (change.nextId > *nextId) *nextId = change.nextId;
+    if (found != byId.end()) {
+      *found->second = change.task;
+      if (!change.placed) continue;
+      order.erase(found->second);
+      byId.erase(found);
+    }
+    // Positions a page asks for are small: the walk to one is short.
+    auto at = order.end();
+    if (change.placed) {
+      at = order.begin();
+      for (uint64_t i = 0; i < change.position && at != order.end(); ++i) ++at;
+    }
+    byId[change.id] = order.insert(at, change.task);
+  }
+  work->assign(std::make_move_iterator(order.begin()), std::make_move_iterator(order.end()));
+}
+
+}  // namespace
+
 Journal::Journal(const std::wstring& folder)
-    : workPath_(folder + L"\\work.journal"), finishedPath_(folder + L"\\finished.journal") {}
+    : workPath_(folder + L"\\work.journal"),
+      finishedPath_(folder + L"\\finished.journal"),
+      logPath_(folder + L"\\work.log") {}
+
+Journal::~Journal() { CloseLog(); }
+
+void Journal::CloseLog() {
+  if (log_) CloseHandle(static_cast<HANDLE>(log_));
+  log_ = nullptr;
+}
 
 namespace {
 
@@ -262,6 +375,7 @@ void SetAside(const std::wstring& path) {
 
 JournalContent Journal::Load() {
   JournalContent content;
+  CloseLog();
   AdoptOrDropLeftover(finishedPath_, [](const std::string& bytes) {
     std::vector<FinishedEntry> ignored;
     return DecodeFinished(bytes, &ignored);
@@ -271,6 +385,9 @@ JournalContent Journal::Load() {
     uint64_t id;
     return DecodeWork(bytes, &ignored, &id);
   });
+  // A fresh log is only ever started right after a work file was written, so
+  // a leftover of one holds nothing.
+  DeleteFileW((logPath_ + L".new").c_str());
   // A damaged file is kept beside the journal for a look; what still passes
   // its own check is loaded, and the next save writes a sound file.
   std::string bytes;
@@ -278,26 +395,140 @@ JournalContent Journal::Load() {
     SetAside(finishedPath_);
     content.finishedDamaged = true;
   }
-  if (ReadWholeFile(workPath_, &bytes) && !DecodeWork(bytes, &content.work, &content.nextId)) {
+  bool haveWork = ReadWholeFile(workPath_, &bytes);
+  if (!haveWork) bytes.clear();
+  base_ = Checksum(bytes);
+  if (haveWork && !DecodeWork(bytes, &content.work, &content.nextId)) {
     SetAside(workPath_);
     content.workDamaged = true;
   }
-  // A task saved as finished before the work list was rewritten is finished.
-  for (size_t i = 0; i < content.work.size();) {
-    bool done = false;
-    for (const auto& entry : content.finished) done = done || entry.id == content.work[i].id;
-    if (done) content.work.erase(content.work.begin() + static_cast<long>(i));
-    else ++i;
+  // What changed after the work file was written; a log that belongs to an
+  // older work file (a crash between writing the file and starting its log,
+  // or an older engine that ran meanwhile) says nothing.
+  logHasContent_ = false;
+  std::string logBytes;
+  if (ReadWholeFile(logPath_, &logBytes)) {
+    std::vector<LogChange> changes;
+    bool damaged = false;
+    LogFit fit = ReadLog(logBytes, base_, &changes, &damaged);
+    if (fit == LogFit::Follows) {
+      Replay(changes, &content.work, &content.nextId);
+      content.logChanges = changes.size();
+      logHasContent_ = logBytes.size() > WideToUtf8(LogHeader(base_)).size() + 1;
+    }
+    if (fit == LogFit::Damaged || damaged) {
+      // Kept for a look; the engine writes the work file and a fresh log at once.
+      CopyFileW(logPath_.c_str(), (logPath_ + L".damaged").c_str(), FALSE);
+      content.logDamaged = true;
+      if (fit == LogFit::Damaged) DeleteFileW(logPath_.c_str());
+    }
   }
+  // A task saved as finished before the work list was rewritten is finished.
+  std::unordered_set<uint64_t> finishedIds;
+  for (const auto& entry : content.finished) finishedIds.insert(entry.id);
+  std::vector<Task> kept;
+  kept.reserve(content.work.size());
+  for (auto& task : content.work)
+    if (finishedIds.count(task.id) == 0) kept.push_back(std::move(task));
+  content.work = std::move(kept);
   for (const auto& task : content.work)
     if (task.id >= content.nextId) content.nextId = task.id + 1;
   for (const auto& entry : content.finished)
     if (entry.id >= content.nextId) content.nextId = entry.id + 1;
+  // Ids are unique (an edited file may repeat one): a repeated id gets a new one.
+  std::unordered_set<uint64_t> seen;
+  for (auto& task : content.work)
+    if (!seen.insert(task.id).second) task.id = content.nextId++;
+  content.needsSave = !haveWork || content.workDamaged || content.logDamaged || logHasContent_;
+  logRecords_ = content.logChanges;
+  logBroken_ = false;
   return content;
 }
 
 unsigned long Journal::SaveWork(const std::vector<Task>& work, uint64_t nextId) {
-  return ReplaceFileContent(workPath_, EncodeWork(work, nextId));
+  std::string bytes = EncodeWork(work, nextId);
+  // Until the new file stands, the old file and its log still hold the list.
+  unsigned long error = ReplaceFileContent(workPath_, bytes);
+  if (error != 0) return error;
+  base_ = Checksum(bytes);
+  logHasContent_ = false;
+  return StartLog();
+}
+
+unsigned long Journal::StartLog() {
+  CloseLog();
+  logRecords_ = 0;
+  unsigned long error = ReplaceFileContent(logPath_, WideToUtf8(LogHeader(base_)) + "\n");
+  if (error == 0) {
+    HANDLE file = CreateFileW(logPath_.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) error = GetLastError();
+    else log_ = file;
+  }
+  // The old log names an older work file: on loading it is passed over, and
+  // the work file already holds everything.
+  logBroken_ = error != 0;
+  return error;
+}
+
+unsigned long Journal::Append(const std::vector<std::vector<std::wstring>>& records) {
+  // A log is begun only where the work file on disk holds the list as it is;
+  // once an append failed, the next save must write the whole list.
+  if (logBroken_) return ERROR_WRITE_FAULT;
+  if (!log_) {
+    if (logHasContent_) {
+      logBroken_ = true;
+      return ERROR_WRITE_FAULT;
+    }
+    unsigned long error = StartLog();
+    if (error != 0) return error;
+  }
+  std::string line;
+  for (const auto& fields : records) {
+    std::wstring record = EncodeRecord(fields);
+    line += WideToUtf8(record + L"\t" + Hex(Checksum(WideToUtf8(record)))) + "\n";
+  }
+  DWORD written = 0;
+  HANDLE file = static_cast<HANDLE>(log_);
+  if (line.size() > MAXDWORD || !WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) ||
+      written != line.size() || !FlushFileBuffers(file)) {
+    unsigned long error = GetLastError();
+    CloseLog();
+    logBroken_ = true;
+    return error != 0 ? error : ERROR_WRITE_FAULT;
+  }
+  logRecords_ += records.size();
+  return 0;
+}
+
+namespace {
+
+std::vector<std::wstring> PutRecord(const Task& task, bool placed, size_t position, uint64_t nextId) {
+  std::vector<std::wstring> fields = {L"put", Unsigned(nextId), placed ? Unsigned(position) : L""};
+  std::vector<std::wstring> record = TaskFields(task);
+  fields.insert(fields.end(), record.begin(), record.end());
+  return fields;
+}
+
+}  // namespace
+
+unsigned long Journal::LogTask(const Task& task, bool placed, size_t position, uint64_t nextId) {
+  return Append({PutRecord(task, placed, position, nextId)});
+}
+
+unsigned long Journal::LogAdded(const std::vector<Task>& tasks, uint64_t nextId) {
+  std::vector<std::vector<std::wstring>> records;
+  records.reserve(tasks.size());
+  for (const auto& task : tasks) records.push_back(PutRecord(task, false, 0, nextId));
+  return records.empty() ? 0 : Append(records);
+}
+
+unsigned long Journal::LogRemoved(uint64_t id) { return Append({{L"remove", Unsigned(id)}}); }
+
+bool Journal::NeedsSave(size_t workSize) const {
+  // Written whole once the log holds as many records as the list has tasks:
+  // each change then costs a constant share of one rewrite.
+  return logBroken_ || logRecords_ >= std::max(kMinLogRecords, workSize);
 }
 
 unsigned long Journal::SaveFinished(const std::vector<FinishedEntry>& finished) {

@@ -2,10 +2,26 @@
 
 #include <algorithm>
 
+#include "download_engine/task_paths.h"
 #include "download_engine/task_texts.h"
 #include "download_engine/text.h"
+#include "download_engine/transfer.h"
 
 namespace engine {
+
+TaskStanding StandingOf(const Task& task, uint32_t queuePosition) {
+  TaskStanding standing;
+  standing.queuePosition = queuePosition;
+  if (!task.fileName.empty() && task.state != TaskState::Completed && task.Done() + (task.transfer ? 1 : 0) > 0)
+    standing.partialPath = PartialPathOf(task);
+  standing.path = TargetPathOf(task);
+  CurrentSegments(task, &standing.received);
+  if (task.transfer) {
+    standing.transferring = true;
+    standing.connections = task.transfer->Snapshot().openConnections;
+  }
+  return standing;
+}
 
 const wchar_t* StateName(TaskState state) {
   switch (state) {

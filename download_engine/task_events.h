@@ -22,6 +22,10 @@ struct TaskStanding {
   int connections = 0;
 };
 
+// A task's standing at its place in the queue: its paths (the partial file's
+// only once it may hold bytes), its bytes, and its transfer's connections.
+TaskStanding StandingOf(const Task& task, uint32_t queuePosition);
+
 TaskEvent TaskEventOf(uint8_t kind, const Task& task, const TaskStanding& standing);
 TaskEvent FinishedEventOf(const FinishedEntry& entry, TaskState state);
 // The kind-5 event of a task the page deleted (its file at path, if it had one).

@@ -150,6 +150,48 @@ TEST_F(TaskControl, MoveChangesTheQueueOrderAndSoWhichTaskStartsNext) {
   EXPECT_EQ((std::vector<std::wstring>{running, c, a, b}), order) << "the order the tasks started in";
 }
 
+// A name is taken while a task holds it, whatever the case of its letters,
+// and free again once the task is gone; moves and a restart change nothing
+// about which names are taken or which task a key finds.
+TEST_F(TaskControl, FileNamesStayTakenAndComeFreeAsTasksAreMovedDeletedAndTheEngineRestarts) {
+  std::wstring a = Server().DataUrl(1000, 34, L"names"), b = Server().DataUrl(1001, 35, L"names"),
+               c = Server().DataUrl(1002, 36, L"names"), d = Server().DataUrl(1003, 37, L"names");
+  auto upper = [](std::wstring text) {
+    for (auto& unit : text) unit = static_cast<wchar_t>(towupper(unit));
+    return text;
+  };
+  auto named = [&](const std::wstring& key) {
+    EXPECT_EQ(3, events->WaitForState(key, 3, 5000).state);
+    return ChosenName(key);
+  };
+  // Stopped as they are added: only names and order count here.
+  Create(a, L"same.bin", 1, 1);
+  Create(b, L"SAME.BIN", 1, 1);
+  EXPECT_EQ(L"same.bin", named(a));
+  std::wstring nameB = named(b);
+  EXPECT_NE(L"SAME.BIN", upper(nameB)) << "taken by a, in another case";
+  Bstr keyA(a), keyB(b);
+  ASSERT_EQ(S_OK, download->Move(keyB, 0));
+  ASSERT_EQ((std::vector<std::wstring>{b, a}), WorkKeys());
+  ASSERT_EQ(S_OK, download->DeleteDownload(keyA, 0));
+  EXPECT_EQ(0xFF, Query(a)) << "gone";
+  Create(c, L"Same.Bin", 1, 1);
+  EXPECT_EQ(L"Same.Bin", named(c)) << "free again once its task was deleted";
+  ASSERT_EQ((std::vector<std::wstring>{b, c}), WorkKeys());
+
+  StopEngine();
+  StartEngine();
+  ASSERT_EQ((std::vector<std::wstring>{b, c}), WorkKeys());
+  Create(d, L"same.BIN", 1, 1);
+  std::wstring nameD = named(d);
+  EXPECT_NE(L"SAME.BIN", upper(nameD)) << "still taken by c after the restart";
+  EXPECT_NE(upper(nameB), upper(nameD));
+  Bstr keyD(d);
+  ASSERT_EQ(S_OK, download->Move(keyD, 1));
+  ASSERT_EQ((std::vector<std::wstring>{b, d, c}), WorkKeys());
+  for (const auto& key : {b, c, d}) EXPECT_EQ(3, Query(key)) << "every key finds its task";
+}
+
 TEST_F(TaskControl, ImportAddsStoppedTasksWhileAutoStartIsOffAndRejectsAMalformedText) {
   std::wstring a = Server().DataUrl(2000, 32, L"import-a");
   std::wstring b = Server().DataUrl(2001, 33, L"import-b");

@@ -84,4 +84,44 @@ TEST(FinishedList, ADeletedEntryStaysKnownUntilTheNextSession) {
   EXPECT_FALSE(list.Knows(L"http://a/f", L"C:\\d\\f.bin", first));
 }
 
+// Which archived records the list may take: the list decides which files a
+// later delete may remove, so only a plain name inside a proper folder.
+TEST(FinishedList, AnArchivedRecordIsTakenOnlyWithItsFileNameInsideAProperFolder) {
+  const struct {
+    std::wstring path, fileName;
+    bool taken;
+    std::wstring folder;
+  } cases[] = {
+      {L"C:\\d\\f.bin", L"f.bin", true, L"C:\\d"},
+      {L"C:\\f.bin", L"f.bin", true, L"C:\\"},
+      {L"", L"f.bin", false, L""},
+      {L"C:\\d\\f.bin", L"", false, L""},
+      {L"C:\\d\\g.bin", L"f.bin", false, L""},
+      {L"C:\\d\\..\\e\\f.bin", L"f.bin", false, L""},
+      {L"d\\f.bin", L"f.bin", false, L""},
+      {L"C:\\d\\sub\\f.bin", L"sub\\f.bin", false, L""},
+  };
+  for (const auto& c : cases) {
+    ArchiveRecord record;
+    record.key = L"http://a/f";
+    record.path = c.path;
+    record.fileName = c.fileName;
+    record.size = 10;
+    record.created = L"not a time";
+    record.complete = 1;
+    FinishedEntry entry;
+    std::wstring reason;
+    EXPECT_EQ(c.taken, EntryFromArchive(record, &entry, &reason)) << std::string(c.path.begin(), c.path.end());
+    if (!c.taken) {
+      EXPECT_FALSE(reason.empty());
+      continue;
+    }
+    EXPECT_EQ(c.folder, entry.folder);
+    EXPECT_EQ(c.path, entry.path);
+    EXPECT_EQ(record.key, entry.url) << "the key stands for a missing address";
+    EXPECT_EQ(0, entry.created) << "an unreadable time is none";
+    EXPECT_GT(entry.finished, 0) << "an unreadable finishing time is now";
+  }
+}
+
 }  // namespace

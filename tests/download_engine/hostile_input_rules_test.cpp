@@ -196,7 +196,8 @@ class StoredFiles : public ::testing::Test {
   }
   void TearDown() override {
     for (const wchar_t* name : {L"settings.txt", L"work.journal", L"finished.journal", L"work.journal.new",
-                                L"finished.journal.new", L"work.journal.damaged", L"finished.journal.damaged"})
+                                L"finished.journal.new", L"work.journal.damaged", L"finished.journal.damaged",
+                                L"work.log", L"work.log.new", L"work.log.damaged"})
       DeleteFileW((folder_ + L"\\" + name).c_str());
     RemoveDirectoryW(folder_.c_str());
   }

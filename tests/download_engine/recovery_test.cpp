@@ -136,14 +136,17 @@ TEST_F(Recovery, ADamagedFinishedJournalKeepsEveryEntryThatPassesItsOwnCheck) {
 TEST_F(Recovery, ACrashBetweenTheTwoJournalSavesFindsTheTaskFinishedOnce) {
   std::wstring url = Server().DataUrl(20000, 141, L"between");
   Create(url, L"between.bin", 1, 1);
-  // The work journal as it was before the task finished: a crash after the
-  // finished list was saved and before the work list was.
+  // The work journal (its file and the log after it) as it was before the
+  // task finished: a crash after the finished list was saved and before the
+  // work list was.
   std::string before = ReadBytes(Home() + L"\\work.journal");
+  std::string logBefore = ReadBytes(Home() + L"\\work.log");
   ASSERT_FALSE(before.empty());
   Create(url);
   ExpectDownloaded(url, L"between.bin", 20000, 141);
   StopEngine();
   WriteBytes(Home() + L"\\work.journal", before);
+  WriteBytes(Home() + L"\\work.log", logBefore);
   StartEngine();
   EXPECT_TRUE(WorkKeys().empty()) << "the task is finished, not waiting again";
   ASSERT_EQ(1u, FinishedTexts().size());

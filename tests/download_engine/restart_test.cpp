@@ -73,7 +73,8 @@ TEST(CrashChild, DISABLED_DownloadThenDie) {
   ASSERT_GT(GetEnvironmentVariableW(L"HALVO_CRASH_URL", url, 2048), 0u);
   ASSERT_GT(GetEnvironmentVariableW(L"HALVO_CRASH_FOLDER", folder, MAX_PATH), 0u);
   ASSERT_GT(GetEnvironmentVariableW(L"HALVO_ENGINE_HOME", home, MAX_PATH), 0u);
-  const std::wstring journal = std::wstring(home) + L"\\work.journal";
+  // Progress goes to the log after the work list's file.
+  const std::wstring journal = std::wstring(home) + L"\\work.log";
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   CLSID clsid;
   IConfig* config = nullptr;
@@ -97,8 +98,8 @@ TEST(CrashChild, DISABLED_DownloadThenDie) {
     TakeBstr(a), TakeBstr(b), TakeBstr(c), TakeBstr(d);
   }
   if (done <= 200000) TerminateProcess(GetCurrentProcess(), 4);
-  // The engine saves progress about once a second, replacing the journal whole:
-  // the first save after the progress was seen holds at least that much.
+  // The engine saves progress about once a second, appending to the log: the
+  // first save after the progress was seen holds at least that much.
   const std::string seen = ReadBytes(journal);
   bool saved = false;
   for (ULONGLONG start = GetTickCount64(); !saved && GetTickCount64() - start < 20000; Sleep(20)) {

@@ -120,4 +120,34 @@ TEST(TaskEvents, ADeletedTaskLeavesWithWhatItHad) {
   EXPECT_EQ(L"", event.message);
 }
 
+// Without a transfer: the paths a page is shown, by what the task has.
+TEST(TaskEvents, ThePartialFileIsNamedOnlyOnceItMayHoldBytes) {
+  const struct {
+    const char* what;
+    std::wstring folder, fileName;
+    TaskState state;
+    int64_t done;
+    std::wstring partial, path;
+  } cases[] = {
+      {"no bytes yet", L"C:\\d", L"f.bin", TaskState::Stopped, 0, L"", L"C:\\d\\f.bin"},
+      {"bytes in the partial file", L"C:\\d", L"f.bin", TaskState::Stopped, 25, L"C:\\d\\f.bin.part", L"C:\\d\\f.bin"},
+      {"a folder ending in a backslash", L"C:\\", L"f.bin", TaskState::Failed, 5, L"C:\\f.bin.part", L"C:\\f.bin"},
+      {"completed: the file is whole", L"C:\\d", L"f.bin", TaskState::Completed, 25, L"", L"C:\\d\\f.bin"},
+      {"no name chosen yet", L"C:\\d", L"", TaskState::Queued, 25, L"", L""},
+  };
+  for (const auto& c : cases) {
+    Task task;
+    task.folder = c.folder;
+    task.fileName = c.fileName;
+    task.state = c.state;
+    task.segments.push_back(Segment{0, 100, c.done});
+    TaskStanding standing = StandingOf(task, 7);
+    EXPECT_EQ(c.partial, standing.partialPath) << c.what;
+    EXPECT_EQ(c.path, standing.path) << c.what;
+    EXPECT_EQ(c.done, standing.received) << c.what;
+    EXPECT_EQ(7u, standing.queuePosition) << c.what;
+    EXPECT_FALSE(standing.transferring) << c.what;
+  }
+}
+
 }  // namespace
