@@ -38,6 +38,7 @@ Function un.RemoveEngineData
   DetailPrint "Removing the download engine's settings and task list from $0"
   !insertmacro RemoveEngineFile "settings.txt"
   !insertmacro RemoveEngineFile "work.journal"
+  !insertmacro RemoveEngineFile "work.log"
   !insertmacro RemoveEngineFile "finished.journal"
   Delete "$0\engine.lock"
   RMDir "$0"
