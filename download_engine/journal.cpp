@@ -340,10 +340,11 @@ void Replay(const std::vector<LogChange>& changes, std::vector<Task>* work, uint
 
 }  // namespace
 
-Journal::Journal(const std::wstring& folder)
+Journal::Journal(const std::wstring& folder, size_t minLogRecords)
     : workPath_(folder + L"\\work.journal"),
       finishedPath_(folder + L"\\finished.journal"),
-      logPath_(folder + L"\\work.log") {}
+      logPath_(folder + L"\\work.log"),
+      minLogRecords_(minLogRecords) {}
 
 Journal::~Journal() { CloseLog(); }
 
@@ -528,7 +529,7 @@ unsigned long Journal::LogRemoved(uint64_t id) { return Append({{L"remove", Unsi
 bool Journal::NeedsSave(size_t workSize) const {
   // Written whole once the log holds as many records as the list has tasks:
   // each change then costs a constant share of one rewrite.
-  return logBroken_ || logRecords_ >= std::max(kMinLogRecords, workSize);
+  return logBroken_ || logRecords_ >= std::max(minLogRecords_, workSize);
 }
 
 unsigned long Journal::SaveFinished(const std::vector<FinishedEntry>& finished) {

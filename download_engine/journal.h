@@ -44,7 +44,9 @@ constexpr size_t kMinLogRecords = 512;
 
 class Journal {
  public:
-  explicit Journal(const std::wstring& folder);
+  // minLogRecords: the smallest bound of the log (tests use a small one to
+  // reach it in a few changes).
+  explicit Journal(const std::wstring& folder, size_t minLogRecords = kMinLogRecords);
   Journal(const Journal&) = delete;
   Journal& operator=(const Journal&) = delete;
   ~Journal();
@@ -82,6 +84,7 @@ class Journal {
   bool logHasContent_ = false;  // the log on disk has records not yet in the work file
   bool logBroken_ = false;
   size_t logRecords_ = 0;
+  size_t minLogRecords_;
 };
 
 // The encoded files, exposed for the tests of the format. Decoding answers
