@@ -14,9 +14,19 @@ TEST_F(Deleting, DeletingAWorkingReDownloadKeepsTheFinishedCopyAndItsFile) {
   ExpectDownloaded(url, L"again.bin", 1000000, 160);
   ASSERT_EQ(1u, FinishedTexts().size());
   // The same address again, while the first copy is there: a second file.
+  // Only the second task's events count: the first one's share its key.
+  size_t mark = events->Events().size();
   Create(url, L"again.bin");
-  WaitForBytes(url, 100000);
-  std::wstring partial = Downloads(ChosenName(url) + L".part");
+  std::wstring name;
+  ASSERT_TRUE(events->WaitFor(
+      [&](const std::vector<EngineEvent>& seen) {
+        for (size_t i = mark; i < seen.size(); ++i)
+          if (seen[i].key == url && seen[i].done >= 100000 && !seen[i].path.empty()) name = seen[i].fileName;
+        return !name.empty();
+      },
+      15000))
+      << "the second download never got 100000 bytes";
+  std::wstring partial = Downloads(name + L".part");
   ASSERT_NE(Downloads(L"again.bin.part"), partial);
   // What the page's DeleteDownload(key, "", 1) asks of the engine.
   Bstr key(url), none(L"");
