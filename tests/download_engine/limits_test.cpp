@@ -42,7 +42,7 @@ TEST_F(Limits, OneTaskStaysWithinTheSpeedLimit) {
   const int64_t size = 768 * 1024;
   std::wstring url = Server().DataUrl(size, 50, L"limit");
   Create(url, L"limited.bin");
-  ExpectDownloaded(url, L"limited.bin", size, 50, 15000);
+  ExpectDownloaded(url, L"limited.bin", size, 50);
   double rate = MeasuredRate(events->Events(), size);
   RecordProperty("measured_KiB_per_s", std::to_string(rate / 1024));
   std::printf("limit 256 KiB/s, measured %.1f KiB/s\n", rate / 1024);
@@ -59,8 +59,8 @@ TEST_F(Limits, TheLimitIsSharedByAllRunningTasksAndTheirConnections) {
   std::wstring b = Server().DataUrl(size, 52, L"shared");
   Create(a, L"a.bin", 2);
   Create(b, L"b.bin", 2);
-  ExpectDownloaded(a, L"a.bin", size, 51, 15000);
-  ExpectDownloaded(b, L"b.bin", size, 52, 15000);
+  ExpectDownloaded(a, L"a.bin", size, 51);
+  ExpectDownloaded(b, L"b.bin", size, 52);
   double rate = MeasuredRate(events->Events(), 2 * size);
   RecordProperty("measured_KiB_per_s", std::to_string(rate / 1024));
   std::printf("limit 384 KiB/s over two tasks, measured %.1f KiB/s\n", rate / 1024);
@@ -127,7 +127,7 @@ TEST_F(Limits, LoweringTheMaximumSendsTheNewestRunningTasksBackToTheQueue) {
   // Read once every event is in: the oldest's own could still be on its way just after the others'.
   EXPECT_FALSE(sentBack(urls[0])(events->Events())) << "the oldest task keeps running";
   for (unsigned i = 0; i < 3; ++i)
-    ExpectDownloaded(urls[i], L"lower" + std::to_wstring(i) + L".bin", 500000, 70 + i, 15000);
+    ExpectDownloaded(urls[i], L"lower" + std::to_wstring(i) + L".bin", 500000, 70 + i);
 }
 
 }  // namespace
