@@ -118,7 +118,7 @@ run_ctest() {
       done
       if [ -s "$HALVO_WINE_NOTES" ]; then
         echo
-        echo "Ends that were Wine's or glibc's, not the programs' (tests/run-under-wine.sh.in):"
+        echo "Ends that were not the programs' (Wine's, glibc's, the emulated PC's kernel; tests/run-under-wine.sh.in, tests/vm32/run-guest.sh):"
         sed 's/^/  /' "$HALVO_WINE_NOTES"
       fi
       echo

@@ -64,11 +64,22 @@ done
   echo 'wait'
 } >"$work/job/job"
 
-echo "vm32: booting the 32-bit guest for: ${stages[*]}"
+boot_once() {
+  echo "vm32: booting the 32-bit guest for: ${stages[*]}"
+  VM32_LABEL="vm32: guest" "$here/boot.sh" "$image" "$work/job" "$work/result" | {
+    if [ -n "${VM32_PROGRESS:-}" ]; then tee -a "$VM32_PROGRESS"; else cat; fi; }
+  boot_rc=${PIPESTATUS[0]}
+}
 boot_start=$(date +%s)
-VM32_LABEL="vm32: guest" "$here/boot.sh" "$image" "$work/job" "$work/result" | {
-  if [ -n "${VM32_PROGRESS:-}" ]; then tee -a "$VM32_PROGRESS"; else cat; fi; }
-boot_rc=${PIPESTATUS[0]}
+boot_once
+# Only a kernel that never reached userspace (no test ran) is booted once more,
+# and that is noted with the run's summary; a boot whose tests ran never is.
+if [ "$boot_rc" = 201 ]; then
+  note="vm32 (${stages[*]}): the guest's kernel did not reach its userspace; no test had run; booted once more"
+  echo "$note"
+  [ -n "${HALVO_WINE_NOTES:-}" ] && echo "$note" >>"$HALVO_WINE_NOTES"
+  boot_once
+fi
 boot_seconds=$(( $(date +%s) - boot_start ))
 
 rm -rf "$results"
