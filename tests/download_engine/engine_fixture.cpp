@@ -195,6 +195,17 @@ void EngineTest::StopEngine() {
   }
 }
 
+// What the task did say, so that a task that stalls can be told from one that never started.
+std::string EngineTest::History(const std::wstring& key) const {
+  std::string history = "now " + std::to_string(GetTickCount64()) + " ms; its events:";
+  for (const auto& event : events->EventsFor(key))
+    history += "\n  at " + std::to_string(event.atMs) + " ms: kind " + std::to_string(event.kind) + ", state " +
+               std::to_string(event.state) + ", " + std::to_string(event.connections) + " connections, " +
+               std::to_string(event.done) + " of " + std::to_string(event.size) + " bytes, " +
+               std::to_string(event.speed) + " B/s " + std::string(event.message.begin(), event.message.end());
+  return history;
+}
+
 BYTE EngineTest::Create(const std::wstring& url, const std::wstring& fileName, long connections, long flags) {
   return CreateIn(downloads_, url, fileName, connections, flags);
 }
@@ -210,17 +221,8 @@ BYTE EngineTest::CreateIn(const std::wstring& folder, const std::wstring& url, c
 void EngineTest::ExpectDownloaded(const std::wstring& key, const std::wstring& fileName, uint64_t size, unsigned seed,
                                   DWORD timeoutMs) {
   EngineEvent finish = events->WaitForFinish(key, timeoutMs);
-  if (finish.key != key) {
-    // What the task did say, so that a task that stalls can be told from one that never started.
-    std::string history;
-    for (const auto& event : events->EventsFor(key))
-      history += "\n  at " + std::to_string(event.atMs) + " ms: kind " + std::to_string(event.kind) + ", state " +
-                 std::to_string(event.state) + ", " + std::to_string(event.done) + " of " +
-                 std::to_string(event.size) + " bytes, " + std::to_string(event.speed) + " B/s " +
-                 std::string(event.message.begin(), event.message.end());
-    FAIL() << "no finish event for the task within " << timeoutMs << " ms (now " << GetTickCount64()
-           << " ms); its events:" << (history.empty() ? std::string(" none") : history);
-  }
+  if (finish.key != key)
+    FAIL() << "no finish event for the task within " << timeoutMs << " ms; " << History(key);
   ASSERT_EQ(6, finish.state) << "the task ended " << StateText(finish.state);
   EXPECT_EQ(1, finish.complete);
   EXPECT_EQ(static_cast<int64_t>(size), finish.size);

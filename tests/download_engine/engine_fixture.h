@@ -61,6 +61,8 @@ class EngineTest : public ::testing::Test {
   BYTE CreateIn(const std::wstring& folder, const std::wstring& url, const std::wstring& fileName,
                 long connections = 1, long flags = 0);
 
+  // Every event of the task with its time, for a failure's message.
+  std::string History(const std::wstring& key) const;
   // Waits for the task to finish (kind 5) and checks the file has the server's bytes.
   // The bound catches a task that never ends; in the emulated 32-bit PC a few
   // megabytes take 20 s (the server makes its bytes first), so it is a minute.

@@ -25,7 +25,9 @@ void TaskTest::WaitForFileBytes(const std::wstring& path, int64_t bytes, DWORD t
 
 EngineEvent TaskTest::Settled(const std::wstring& key, uint8_t state) {
   EngineEvent last;
-  events->WaitFor(
+  // The transfer ends at its next read after a stop: a bound for a hang, not a speed.
+  const DWORD bound = 30000;
+  bool settled = events->WaitFor(
       [&](const std::vector<EngineEvent>& seen) {
         for (auto event = seen.rbegin(); event != seen.rend(); ++event) {
           if (event->key != key) continue;
@@ -37,7 +39,10 @@ EngineEvent TaskTest::Settled(const std::wstring& key, uint8_t state) {
         }
         return false;
       },
-      10000);
+      bound);
+  if (!settled)
+    ADD_FAILURE() << "the task did not settle in state " << int(state) << " with no connection within " << bound
+                  << " ms; " << History(key);
   return last;
 }
 
