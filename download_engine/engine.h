@@ -10,7 +10,9 @@
 // or queued again when AutoStart is on.
 //
 // The facade the COM objects call, its parts each in a file of their own: the
-// session (engine.cpp; a task from the journal rechecked by recovery_rules),
+// session (EngineSession in session.cpp: the data folder and its lock, the
+// settings, the journal and its saving, the work and finished lists; a task
+// from the journal rechecked by recovery_rules; engine.cpp opens and closes it),
 // the queue and scheduler (engine_scheduler.cpp; the work
 // list and its indexes in WorkList, the slot rule in slot_rules, a transfer's
 // plan in transfer_plans), the task commands (engine_tasks.cpp; a task's paths
@@ -28,16 +30,12 @@
 #include <string>
 #include <vector>
 
-#include "download_engine/cookie_jar.h"
 #include "download_engine/event_hub.h"
 #include "download_engine/finished_list.h"
-#include "download_engine/journal.h"
-#include "download_engine/rate_limiter.h"
-#include "download_engine/settings_store.h"
+#include "download_engine/session.h"
 #include "download_engine/status.h"
 #include "download_engine/task.h"
 #include "download_engine/transfer.h"
-#include "download_engine/work_list.h"
 
 namespace engine {
 
@@ -118,7 +116,6 @@ class Engine final : public TransferHost {
 
   Status OpenLocked();
   void CloseSession();
-  void Recover();
   void Tick();
 
   Task* Find(const std::wstring& key);
@@ -131,14 +128,6 @@ class Engine final : public TransferHost {
   void Finish(Task* task);
   void Emit(uint8_t kind, const Task& task);
   void EmitFinished(const FinishedEntry& entry, TaskState state);
-  // The journal after a change of one task (placed: it was put at its
-  // present place), after a task left the list, and of the whole list.
-  void SaveTask(const Task& task, bool placed = false);
-  void SaveRemoved(uint64_t id);
-  void SaveAdded(const std::vector<const Task*>& tasks);
-  void SaveWork();
-  Task CopyForJournal(const Task& task) const;
-  void SaveFinished();
   // One stored setting read with the engine open.
   template <typename Field, typename Value>
   Status ReadSetting(Field Settings::*field, Value* value);
@@ -147,20 +136,7 @@ class Engine final : public TransferHost {
   EventHub hub_;
   int objects_ = 0;
   int scheduleUsers_ = 0;
-  bool open_ = false;
-  bool closing_ = false;
-  bool autoStartApplied_ = false;
-  std::wstring folder_;
-  HANDLE lockFile_ = INVALID_HANDLE_VALUE;
-  SettingsStore settings_;
-  std::unique_ptr<Journal> journal_;
-  WorkList work_;
-  FinishedList finished_;
-  uint64_t nextId_ = 1;
-  std::shared_ptr<RateLimiter> limiter_;
-  std::shared_ptr<CookieJar> cookies_;
-  bool workDirty_ = false;
-  uint64_t lastWorkSaveMs_ = 0;
+  EngineSession session_;
 
   // Deleted tasks whose transfer is still winding down: their partial file
   // goes once it is closed.

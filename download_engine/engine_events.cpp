@@ -18,14 +18,14 @@
 namespace engine {
 
 void Engine::Emit(uint8_t kind, const Task& task) {
-  if (closing_) return;
+  if (session_.Closing()) return;
   // A task already off the list (deleted or finished) says place 0.
-  uint32_t position = work_.FindId(task.id) == &task ? static_cast<uint32_t>(work_.PositionOf(task)) : 0;
+  uint32_t position = session_.Work().FindId(task.id) == &task ? static_cast<uint32_t>(session_.Work().PositionOf(task)) : 0;
   hub_.Post(TaskEventOf(kind, task, StandingOf(task, position)));
 }
 
 void Engine::EmitFinished(const FinishedEntry& entry, TaskState state) {
-  if (!closing_) hub_.Post(FinishedEventOf(entry, state));
+  if (!session_.Closing()) hub_.Post(FinishedEventOf(entry, state));
 }
 
 }  // namespace engine

@@ -17,10 +17,10 @@
 namespace engine {
 
 void Engine::Schedule() {
-  if (!open_ || closing_) return;
+  if (!session_.IsOpen() || session_.Closing()) return;
   // Only tasks that hold or wait for a slot take part; the rule sees them in queue order.
   std::vector<Task*> tasks;
-  for (Task* task : work_.InOrder())
+  for (Task* task : session_.Work().InOrder())
     if (task->transfer || task->state == TaskState::Queued) tasks.push_back(task);
   std::vector<SlotEntry> entries(tasks.size());
   for (size_t i = 0; i < tasks.size(); ++i) {
@@ -32,7 +32,7 @@ void Engine::Schedule() {
     entries[i].startedMs = task.startedMs;
     entries[i].retryAtMs = task.retryAtMs;
   }
-  SlotDecision decision = DecideSlots(entries, settings_.Values().maxDownloads, NowMs());
+  SlotDecision decision = DecideSlots(entries, session_.Values().maxDownloads, NowMs());
   for (size_t index : decision.sendBack) {
     Task* task = tasks[index];
     task->transfer->Stop();
@@ -57,7 +57,7 @@ void Engine::StartTransfer(Task* task) {
       note = L"the partial file is shorter than its progress; the download resumes from the bytes it has";
     }
   }
-  task->transfer = std::make_shared<Transfer>(this, limiter_, cookies_, PlanFor(*task, settings_.Values()));
+  task->transfer = std::make_shared<Transfer>(this, session_.Limiter(), session_.Cookies(), PlanFor(*task, session_.Values()));
   task->state = TaskState::Connecting;
   task->message = note;
   task->errorCode = 0;
@@ -73,7 +73,7 @@ void Engine::StartTransfer(Task* task) {
     task->message = L"the engine could not start a thread for the download";
   }
   Emit(task_event::kKindTask, *task);
-  SaveTask(*task);
+  session_.SaveTask(*task);
 }
 
 // The transfer has the whole file: rename it and move the task to the finished list.
@@ -83,7 +83,7 @@ void Engine::Finish(Task* finishing) {
     task.state = TaskState::Completing;
     Emit(task_event::kKindTask, task);
     // Written ahead: a crash during the rename is finished on the next start.
-    SaveTask(task);
+    session_.SaveTask(task);
   }
   std::wstring partial = PartialPathOf(task);
   if (GetFileAttributesW(partial.c_str()) != INVALID_FILE_ATTRIBUTES) {
@@ -94,7 +94,7 @@ void Engine::Finish(Task* finishing) {
       task.fileName = UniqueName(
           task.fileName, [&](const std::wstring& candidate) { return NameTaken(&task, task.folder, candidate); },
           MaxNameLength(task.folder));
-      work_.Retarget(&task);
+      session_.Work().Retarget(&task);
       moved = MoveFileExW(partial.c_str(), TargetPathOf(task).c_str(), MOVEFILE_WRITE_THROUGH);
     }
     if (!moved) {
@@ -103,7 +103,7 @@ void Engine::Finish(Task* finishing) {
       task.errorCode = static_cast<int32_t>(code);
       task.message = L"the finished file could not be renamed (Windows error " + std::to_wstring(code) + L")";
       Emit(task_event::kKindTask, task);
-      SaveTask(task);
+      session_.SaveTask(task);
       return;
     }
   }
@@ -126,18 +126,18 @@ void Engine::Finish(Task* finishing) {
   int64_t moved = task.Done() - task.startBytes;
   entry.averageSpeed = elapsed > 0 ? ClampToUint32(static_cast<double>(moved) * 1000.0 / static_cast<double>(elapsed)) : 0;
   // The finished list first: a crash between the two saves finds the task finished.
-  finished_.Add(entry);
-  SaveFinished();
-  std::unique_ptr<Task> done = work_.Remove(&task);
-  SaveRemoved(entry.id);
+  session_.Finished().Add(entry);
+  session_.SaveFinished();
+  std::unique_ptr<Task> done = session_.Work().Remove(&task);
+  session_.SaveRemoved(entry.id);
   EmitFinished(entry, TaskState::Completed);
 }
 
 bool Engine::TransferResponded(uint64_t taskId, const Transfer* transfer, const ResponseFacts& facts,
                                std::wstring* partialPath, HttpError* error) {
   std::lock_guard<std::mutex> hold(mutex_);
-  Task* task = work_.FindId(taskId);
-  if (!task || task->transfer.get() != transfer || closing_ ||
+  Task* task = session_.Work().FindId(taskId);
+  if (!task || task->transfer.get() != transfer || session_.Closing() ||
       (task->state != TaskState::Connecting && task->state != TaskState::Downloading)) {
     error->message = L"stopped";
     return false;
@@ -173,7 +173,7 @@ bool Engine::TransferResponded(uint64_t taskId, const Transfer* transfer, const 
       return false;
     }
     task->fileName = name;
-    work_.Retarget(task);
+    session_.Work().Retarget(task);
   }
   // A file that cannot fit fails now rather than filling the disk first.
   if (facts.size > 0) {
@@ -192,13 +192,13 @@ bool Engine::TransferResponded(uint64_t taskId, const Transfer* transfer, const 
   *partialPath = PartialPathOf(*task);
   Emit(task_event::kKindTask, *task);
   task->lastProgressEventMs = NowMs();
-  SaveTask(*task);
+  session_.SaveTask(*task);
   return true;
 }
 
 void Engine::TransferCheckpoint(uint64_t, const Transfer*) {
   std::lock_guard<std::mutex> hold(mutex_);
-  workDirty_ = true;
+  session_.MarkProgress();
 }
 
 void Engine::TransferEnded(uint64_t taskId, const Transfer* transfer, const TransferOutcome& outcome) {
@@ -210,12 +210,12 @@ void Engine::TransferEnded(uint64_t taskId, const Transfer* transfer, const Tran
       return;
     }
   }
-  Task* task = work_.FindId(taskId);
+  Task* task = session_.Work().FindId(taskId);
   if (!task || task->transfer.get() != transfer) return;
   task->segments = outcome.segments;
   if (outcome.size >= 0) task->size = outcome.size;
   std::shared_ptr<Transfer> keep = std::move(task->transfer);
-  if (closing_) return;
+  if (session_.Closing()) return;
   task->speed = 0;
   if (task->cancelPending) {
     task->cancelPending = false;
@@ -228,7 +228,7 @@ void Engine::TransferEnded(uint64_t taskId, const Transfer* transfer, const Tran
           task->requestedName, [&](const std::wstring& candidate) { return NameTaken(task, task->folder, candidate); },
           MaxNameLength(task->folder));
     }
-    work_.Retarget(task);
+    session_.Work().Retarget(task);
     Emit(task_event::kKindTask, *task);
   } else if (outcome.result == TransferResult::Completed) {
     // Finish saves what it changed; the task may be gone from the list after it.
@@ -245,7 +245,7 @@ void Engine::TransferEnded(uint64_t taskId, const Transfer* transfer, const Tran
     task->state = TaskState::Queued;
     task->message = outcome.error.message + L"; trying again";
     task->errorCode = outcome.error.code;
-    task->retryAtMs = NowMs() + static_cast<uint64_t>(std::max(0, settings_.Values().retryDelayMs));
+    task->retryAtMs = NowMs() + static_cast<uint64_t>(std::max(0, session_.Values().retryDelayMs));
     Emit(task_event::kKindTask, *task);
   } else {
     task->state = TaskState::Failed;
@@ -253,7 +253,7 @@ void Engine::TransferEnded(uint64_t taskId, const Transfer* transfer, const Tran
     task->errorCode = outcome.error.code;
     Emit(task_event::kKindTask, *task);
   }
-  SaveTask(*task);
+  session_.SaveTask(*task);
   Schedule();
 }
 

@@ -14,10 +14,10 @@
 
 namespace engine {
 
-Task* Engine::Find(const std::wstring& key) { return work_.Find(NormalizeUrl(key)); }
+Task* Engine::Find(const std::wstring& key) { return session_.Work().Find(NormalizeUrl(key)); }
 
 bool Engine::NameTaken(const Task* self, const std::wstring& folder, const std::wstring& name) {
-  if (work_.TargetTaken(self, folder, name)) return true;
+  if (session_.Work().TargetTaken(self, folder, name)) return true;
   std::wstring path = (folder.back() == L'\\' ? folder : folder + L"\\") + name;
   if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
   // Another task's leftover partial file is not ours to continue.
@@ -64,7 +64,7 @@ bool Engine::Validate(Task* task, const std::wstring& url, const std::wstring& f
     task->message = reason;
     task->errorCode = 0;
   }
-  work_.Retarget(task);
+  session_.Work().Retarget(task);
   return ok;
 }
 
@@ -78,10 +78,10 @@ Status Engine::CreateDownload(const std::wstring& url, const std::wstring& folde
   }
   if (!task) {
     auto created = std::make_unique<Task>();
-    created->id = nextId_++;
+    created->id = session_.TakeId();
     created->key = NormalizeUrl(url);
     created->created = NowFileTime();
-    task = work_.Append(std::move(created));
+    task = session_.Work().Append(std::move(created));
     task->state = TaskState::Queued;
     Validate(task, url, folder, fileName, referrer);
   } else if (task->Done() == 0 && !task->transfer) {
@@ -101,14 +101,14 @@ Status Engine::CreateDownload(const std::wstring& url, const std::wstring& folde
     task->message.clear();
     task->errorCode = 0;
     task->state = (flags & kAddStopped) ? TaskState::Stopped : TaskState::Queued;
-    task->retriesLeft = std::max(0, settings_.Values().retries);
+    task->retriesLeft = std::max(0, session_.Values().retries);
     task->retryAtMs = 0;
     task->interrupted = false;
   }
-  bool placed = (flags & kAddFirst) && work_.PositionOf(*task) > 0;
-  if (placed) work_.MoveTo(task, 0);
+  bool placed = (flags & kAddFirst) && session_.Work().PositionOf(*task) > 0;
+  if (placed) session_.Work().MoveTo(task, 0);
   Emit(task_event::kKindTask, *task);
-  SaveTask(*task, placed);
+  session_.SaveTask(*task, placed);
   Schedule();
   *state = static_cast<BYTE>(task->state);
   return Ok();
@@ -137,7 +137,7 @@ Status Engine::CancelDownload(const std::wstring& key) {
     task->segments.clear();
     task->validator.clear();
     if (task->requestedName.empty()) task->fileName.clear();
-    work_.Retarget(task);
+    session_.Work().Retarget(task);
   }
   task->message.clear();
   task->errorCode = 0;
@@ -153,7 +153,7 @@ void Engine::Halt(Task* task, TaskState state) {
   task->retryAtMs = 0;
   task->interrupted = false;
   Emit(task_event::kKindTask, *task);
-  SaveTask(*task);
+  session_.SaveTask(*task);
   Schedule();
 }
 
@@ -161,7 +161,7 @@ Status Engine::DeleteDownload(const std::wstring& key, bool deleteFile) {
   ENGINE_OPEN_OR_RETURN();
   Task* task = Find(key);
   if (!task) return Ok();
-  std::unique_ptr<Task> removed = work_.Remove(task);
+  std::unique_ptr<Task> removed = session_.Work().Remove(task);
   std::wstring partial = PartialPathOf(*removed);
   if (removed->transfer) {
     removed->transfer->Stop();
@@ -172,8 +172,8 @@ Status Engine::DeleteDownload(const std::wstring& key, bool deleteFile) {
   }
   removed->state = TaskState::Removed;
   // The event that takes the record off every page's store.
-  if (!closing_) hub_.Post(RemovedEventOf(*removed, TargetPathOf(*removed)));
-  SaveRemoved(removed->id);
+  if (!session_.Closing()) hub_.Post(RemovedEventOf(*removed, TargetPathOf(*removed)));
+  session_.SaveRemoved(removed->id);
   Schedule();
   return Ok();
 }
@@ -182,12 +182,12 @@ Status Engine::Move(const std::wstring& key, BYTE position) {
   ENGINE_OPEN_OR_RETURN();
   Task* task = Find(key);
   if (!task) return Ok();
-  size_t target = std::min<size_t>(position, work_.Size() - 1);
-  if (target == work_.PositionOf(*task)) return Ok();
-  work_.MoveTo(task, target);
+  size_t target = std::min<size_t>(position, session_.Work().Size() - 1);
+  if (target == session_.Work().PositionOf(*task)) return Ok();
+  session_.Work().MoveTo(task, target);
   // The moved task's new place; the ones it passed are not sent (engine_events.cpp).
   Emit(task_event::kKindRecord, *task);
-  SaveTask(*task, true);
+  session_.SaveTask(*task, true);
   Schedule();
   return Ok();
 }
@@ -201,19 +201,19 @@ Status Engine::ImportTasks(const std::wstring& text) {
   for (const auto& line : lines) {
     if (Find(line.url)) continue;
     auto created = std::make_unique<Task>();
-    created->id = nextId_++;
+    created->id = session_.TakeId();
     created->key = NormalizeUrl(line.url);
     created->created = NowFileTime();
     created->connections = line.connections;
-    Task* task = work_.Append(std::move(created));
+    Task* task = session_.Work().Append(std::move(created));
     if (Validate(task, line.url, line.folder, line.fileName, line.referrer)) {
-      task->state = settings_.Values().autoStart ? TaskState::Queued : TaskState::Stopped;
-      task->retriesLeft = std::max(0, settings_.Values().retries);
+      task->state = session_.Values().autoStart ? TaskState::Queued : TaskState::Stopped;
+      task->retriesLeft = std::max(0, session_.Values().retries);
     }
     Emit(task_event::kKindTask, *task);
     added.push_back(task);
   }
-  SaveAdded(added);
+  session_.SaveAdded(added);
   Schedule();
   return Ok();
 }
@@ -223,14 +223,14 @@ Status Engine::SetCookie(const std::wstring& text, bool persistent) {
   Cookie cookie;
   std::wstring reason;
   if (!ParseCookie(text, persistent, &cookie, &reason)) return BadArgument(reason);
-  cookies_->Set(cookie);
-  return settings_.SetCookies(cookies_->Persistent());
+  session_.Cookies()->Set(cookie);
+  return session_.Store().SetCookies(session_.Cookies()->Persistent());
 }
 
 Status Engine::ClearCookies() {
   ENGINE_OPEN_OR_RETURN();
-  cookies_->Clear();
-  return settings_.Values().cookies.empty() ? Ok() : settings_.SetCookies({});
+  session_.Cookies()->Clear();
+  return session_.Values().cookies.empty() ? Ok() : session_.Store().SetCookies({});
 }
 
 Status Engine::GetResourceSize(const std::wstring& key, long* size) {
@@ -240,7 +240,7 @@ Status Engine::GetResourceSize(const std::wstring& key, long* size) {
     *size = task->size < 0 ? -1 : ClampToLong(task->size);
     return Ok();
   }
-  if (const FinishedEntry* entry = finished_.NewestOf(NormalizeUrl(key))) *size = ClampToLong(entry->size);
+  if (const FinishedEntry* entry = session_.Finished().NewestOf(NormalizeUrl(key))) *size = ClampToLong(entry->size);
   return Ok();
 }
 
@@ -254,7 +254,7 @@ Status Engine::GetBlockStatus(const std::wstring& key, std::wstring* text, long*
     int64_t received;
     segments = CurrentSegments(*task, &received);
     size = task->size;
-  } else if (const FinishedEntry* entry = finished_.NewestOf(NormalizeUrl(key))) {
+  } else if (const FinishedEntry* entry = session_.Finished().NewestOf(NormalizeUrl(key))) {
     size = entry->size;
     segments.push_back(Segment{0, size, size});
   }
@@ -266,7 +266,7 @@ Status Engine::GetBlockStatus(const std::wstring& key, std::wstring* text, long*
 Status Engine::GetTotalSpeed(long* bytesPerSecond) {
   ENGINE_OPEN_OR_RETURN();
   int64_t total = 0;
-  for (const Task* task : work_.InOrder())
+  for (const Task* task : session_.Work().InOrder())
     if (task->transfer) total += task->speed;
   *bytesPerSecond = ClampToLong(total);
   return Ok();
@@ -275,7 +275,7 @@ Status Engine::GetTotalSpeed(long* bytesPerSecond) {
 Status Engine::GetDownloadingCount(long* count) {
   ENGINE_OPEN_OR_RETURN();
   long running = 0;
-  for (const Task* task : work_.InOrder()) running += Running(task->state) ? 1 : 0;
+  for (const Task* task : session_.Work().InOrder()) running += Running(task->state) ? 1 : 0;
   *count = running;
   return Ok();
 }
@@ -283,7 +283,7 @@ Status Engine::GetDownloadingCount(long* count) {
 Status Engine::ListWorkKeys(std::vector<std::wstring>* keys) {
   ENGINE_OPEN_OR_RETURN();
   keys->clear();
-  for (const Task* task : work_.InOrder()) keys->push_back(task->key);
+  for (const Task* task : session_.Work().InOrder()) keys->push_back(task->key);
   return Ok();
 }
 
@@ -302,7 +302,7 @@ Status Engine::QueryTask(const std::wstring& key, TaskInfo* info, bool* found) {
     *found = true;
     return Ok();
   }
-  if (const FinishedEntry* entry = finished_.NewestOf(NormalizeUrl(key))) {
+  if (const FinishedEntry* entry = session_.Finished().NewestOf(NormalizeUrl(key))) {
     info->url = entry->url;
     info->folder = entry->folder;
     info->fileName = entry->fileName;
