@@ -13,13 +13,14 @@
 // session (EngineSession in session.cpp: the data folder and its lock, the
 // settings, the journal and its saving, the work and finished lists; a task
 // from the journal rechecked by recovery_rules; engine.cpp opens and closes it),
-// the queue and scheduler (engine_scheduler.cpp; the work
-// list and its indexes in WorkList, the slot rule in slot_rules, a transfer's
+// the queue and scheduler (Scheduler in scheduler.cpp, over the session's work
+// list and its indexes in WorkList; the slot rule in slot_rules, a transfer's
 // plan in transfer_plans), the task commands (engine_tasks.cpp; a task's paths
 // in task_paths), the finished list (engine_finished.cpp and its FinishedList),
 // the settings (engine_settings.cpp over SettingsStore, their rules in
 // setting_rules), the journal (Journal: the work file, its log and the
-// finished list) and the events (engine_events.cpp, built by task_events);
+// finished list) and the events (EventPoster in engine_events.cpp, built by
+// task_events);
 // engine_common.h holds what they share.
 #pragma once
 
@@ -30,8 +31,10 @@
 #include <string>
 #include <vector>
 
+#include "download_engine/engine_events.h"
 #include "download_engine/event_hub.h"
 #include "download_engine/finished_list.h"
+#include "download_engine/scheduler.h"
 #include "download_engine/session.h"
 #include "download_engine/status.h"
 #include "download_engine/task.h"
@@ -121,13 +124,6 @@ class Engine final : public TransferHost {
   Task* Find(const std::wstring& key);
   bool Validate(Task* task, const std::wstring& url, const std::wstring& folder, const std::wstring& fileName,
                 const std::wstring& referrer);
-  bool NameTaken(const Task* self, const std::wstring& folder, const std::wstring& name);
-  void Schedule();
-  void Halt(Task* task, TaskState state);
-  void StartTransfer(Task* task);
-  void Finish(Task* task);
-  void Emit(uint8_t kind, const Task& task);
-  void EmitFinished(const FinishedEntry& entry, TaskState state);
   // One stored setting read with the engine open.
   template <typename Field, typename Value>
   Status ReadSetting(Field Settings::*field, Value* value);
@@ -137,16 +133,8 @@ class Engine final : public TransferHost {
   int objects_ = 0;
   int scheduleUsers_ = 0;
   EngineSession session_;
-
-  // Deleted tasks whose transfer is still winding down: their partial file
-  // goes once it is closed.
-  struct Cleanup {
-    uint64_t id;
-    const Transfer* transfer;
-    std::wstring partialPath;
-    std::shared_ptr<Transfer> keep;
-  };
-  std::vector<Cleanup> cleanups_;
+  EventPoster events_{hub_, session_};
+  Scheduler scheduler_{session_, events_, this};
 };
 
 }  // namespace engine

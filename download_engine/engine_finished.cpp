@@ -27,7 +27,7 @@ Status Engine::DeleteFinished(const std::wstring& key, const std::wstring& path,
   const FinishedEntry* newest = session_.Finished().NewestNamed(normalized, wanted);
   if (newest == nullptr) return Ok();
   if (deleteFile && SizeOf(newest->path) == newest->size) DeleteFileW(newest->path.c_str());
-  for (const FinishedEntry& removed : session_.Finished().RemoveNamed(normalized, wanted)) EmitFinished(removed, TaskState::Removed);
+  for (const FinishedEntry& removed : session_.Finished().RemoveNamed(normalized, wanted)) events_.PostFinished(removed, TaskState::Removed);
   session_.SaveFinished();
   return Ok();
 }

@@ -51,7 +51,7 @@ Status Engine::SetMaxDownloadCount(long count) {
   ENGINE_OPEN_OR_RETURN();
   Status saved = session_.Store().SetNumber(&Settings::maxDownloads, count);
   if (saved.result == E_INVALIDARG) return saved;
-  Schedule();
+  scheduler_.Schedule();
   return saved;
 }
 

@@ -16,16 +16,6 @@ namespace engine {
 
 Task* Engine::Find(const std::wstring& key) { return session_.Work().Find(NormalizeUrl(key)); }
 
-bool Engine::NameTaken(const Task* self, const std::wstring& folder, const std::wstring& name) {
-  if (session_.Work().TargetTaken(self, folder, name)) return true;
-  std::wstring path = (folder.back() == L'\\' ? folder : folder + L"\\") + name;
-  if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
-  // Another task's leftover partial file is not ours to continue.
-  std::wstring partial = path + kPartialSuffix;
-  bool ownPartial = self && SameFileName(self->folder, folder) && SameFileName(self->fileName, name);
-  return !ownPartial && GetFileAttributesW(partial.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 // Checks the page's input into the task; a failing check leaves the task failed with the reason.
 bool Engine::Validate(Task* task, const std::wstring& url, const std::wstring& folder, const std::wstring& fileName,
                       const std::wstring& referrer) {
@@ -52,7 +42,7 @@ bool Engine::Validate(Task* task, const std::wstring& url, const std::wstring& f
     task->folder = checkedFolder;
     if (!fileName.empty()) {
       std::wstring name = UniqueName(
-          fileName, [&](const std::wstring& candidate) { return NameTaken(task, checkedFolder, candidate); },
+          fileName, [&](const std::wstring& candidate) { return scheduler_.NameTaken(task, checkedFolder, candidate); },
           MaxNameLength(checkedFolder));
       std::wstring path;
       ok = JoinTarget(checkedFolder, name, &path, &reason);
@@ -107,9 +97,9 @@ Status Engine::CreateDownload(const std::wstring& url, const std::wstring& folde
   }
   bool placed = (flags & kAddFirst) && session_.Work().PositionOf(*task) > 0;
   if (placed) session_.Work().MoveTo(task, 0);
-  Emit(task_event::kKindTask, *task);
+  events_.PostTask(task_event::kKindTask, *task);
   session_.SaveTask(*task, placed);
-  Schedule();
+  scheduler_.Schedule();
   *state = static_cast<BYTE>(task->state);
   return Ok();
 }
@@ -121,7 +111,7 @@ Status Engine::StopDownload(const std::wstring& key) {
                  task->state == TaskState::Downloading))
     return Ok();
   if (task->transfer) task->transfer->Stop();
-  Halt(task, TaskState::Stopped);
+  scheduler_.Halt(task, TaskState::Stopped);
   return Ok();
 }
 
@@ -141,20 +131,8 @@ Status Engine::CancelDownload(const std::wstring& key) {
   }
   task->message.clear();
   task->errorCode = 0;
-  Halt(task, TaskState::Cancelled);
+  scheduler_.Halt(task, TaskState::Cancelled);
   return Ok();
-}
-
-// A task the page stopped or cancelled waits for nothing more (no retry, no
-// requeue), and every page hears of it.
-void Engine::Halt(Task* task, TaskState state) {
-  task->state = state;
-  task->requeueAfterTransfer = false;
-  task->retryAtMs = 0;
-  task->interrupted = false;
-  Emit(task_event::kKindTask, *task);
-  session_.SaveTask(*task);
-  Schedule();
 }
 
 Status Engine::DeleteDownload(const std::wstring& key, bool deleteFile) {
@@ -165,16 +143,14 @@ Status Engine::DeleteDownload(const std::wstring& key, bool deleteFile) {
   std::wstring partial = PartialPathOf(*removed);
   if (removed->transfer) {
     removed->transfer->Stop();
-    if (deleteFile && !partial.empty())
-      cleanups_.push_back(Cleanup{removed->id, removed->transfer.get(), partial, removed->transfer});
+    if (deleteFile && !partial.empty()) scheduler_.DeleteWhenEnded(*removed, partial);
   } else if (deleteFile && !partial.empty()) {
     DeleteFileW(partial.c_str());
   }
   removed->state = TaskState::Removed;
-  // The event that takes the record off every page's store.
-  if (!session_.Closing()) hub_.Post(RemovedEventOf(*removed, TargetPathOf(*removed)));
+  events_.PostRemoved(*removed);
   session_.SaveRemoved(removed->id);
-  Schedule();
+  scheduler_.Schedule();
   return Ok();
 }
 
@@ -186,9 +162,9 @@ Status Engine::Move(const std::wstring& key, BYTE position) {
   if (target == session_.Work().PositionOf(*task)) return Ok();
   session_.Work().MoveTo(task, target);
   // The moved task's new place; the ones it passed are not sent (engine_events.cpp).
-  Emit(task_event::kKindRecord, *task);
+  events_.PostTask(task_event::kKindRecord, *task);
   session_.SaveTask(*task, true);
-  Schedule();
+  scheduler_.Schedule();
   return Ok();
 }
 
@@ -210,11 +186,11 @@ Status Engine::ImportTasks(const std::wstring& text) {
       task->state = session_.Values().autoStart ? TaskState::Queued : TaskState::Stopped;
       task->retriesLeft = std::max(0, session_.Values().retries);
     }
-    Emit(task_event::kKindTask, *task);
+    events_.PostTask(task_event::kKindTask, *task);
     added.push_back(task);
   }
   session_.SaveAdded(added);
-  Schedule();
+  scheduler_.Schedule();
   return Ok();
 }
 
