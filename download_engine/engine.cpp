@@ -131,4 +131,77 @@ void Engine::TransferEnded(uint64_t taskId, const Transfer* transfer, const Tran
   scheduler_.Ended(taskId, transfer, outcome);
 }
 
+// The Download object's task commands, with the session open.
+
+Status Engine::CreateDownload(const std::wstring& url, const std::wstring& folder, const std::wstring& fileName,
+                              const std::wstring& referrer, long connections, long flags, BYTE* state) {
+  ENGINE_OPEN_OR_RETURN();
+  return tasks_.Create(url, folder, fileName, referrer, connections, flags, state);
+}
+
+Status Engine::StopDownload(const std::wstring& key) {
+  ENGINE_OPEN_OR_RETURN();
+  return tasks_.Stop(key);
+}
+
+Status Engine::CancelDownload(const std::wstring& key) {
+  ENGINE_OPEN_OR_RETURN();
+  return tasks_.Cancel(key);
+}
+
+Status Engine::DeleteDownload(const std::wstring& key, bool deleteFile) {
+  ENGINE_OPEN_OR_RETURN();
+  return tasks_.Delete(key, deleteFile);
+}
+
+Status Engine::Move(const std::wstring& key, BYTE position) {
+  ENGINE_OPEN_OR_RETURN();
+  return tasks_.Move(key, position);
+}
+
+Status Engine::ImportTasks(const std::wstring& text) {
+  ENGINE_OPEN_OR_RETURN();
+  return tasks_.Import(text);
+}
+
+Status Engine::SetCookie(const std::wstring& text, bool persistent) {
+  ENGINE_OPEN_OR_RETURN();
+  return tasks_.SetCookie(text, persistent);
+}
+
+Status Engine::ClearCookies() {
+  ENGINE_OPEN_OR_RETURN();
+  return tasks_.ClearCookies();
+}
+
+Status Engine::GetResourceSize(const std::wstring& key, long* size) {
+  ENGINE_OPEN_OR_RETURN();
+  return tasks_.ResourceSize(key, size);
+}
+
+Status Engine::GetBlockStatus(const std::wstring& key, std::wstring* text, long* count) {
+  ENGINE_OPEN_OR_RETURN();
+  return tasks_.BlockStatus(key, text, count);
+}
+
+Status Engine::GetTotalSpeed(long* bytesPerSecond) {
+  ENGINE_OPEN_OR_RETURN();
+  return tasks_.TotalSpeed(bytesPerSecond);
+}
+
+Status Engine::GetDownloadingCount(long* count) {
+  ENGINE_OPEN_OR_RETURN();
+  return tasks_.DownloadingCount(count);
+}
+
+Status Engine::ListWorkKeys(std::vector<std::wstring>* keys) {
+  ENGINE_OPEN_OR_RETURN();
+  return tasks_.WorkKeys(keys);
+}
+
+Status Engine::QueryTask(const std::wstring& key, TaskInfo* info, bool* found) {
+  ENGINE_OPEN_OR_RETURN();
+  return tasks_.Query(key, info, found);
+}
+
 }  // namespace engine

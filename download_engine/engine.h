@@ -9,18 +9,23 @@
 // running transfers stop, their progress is saved and they come back stopped,
 // or queued again when AutoStart is on.
 //
-// The facade the COM objects call, its parts each in a file of their own: the
-// session (EngineSession in session.cpp: the data folder and its lock, the
-// settings, the journal and its saving, the work and finished lists; a task
-// from the journal rechecked by recovery_rules; engine.cpp opens and closes it),
-// the queue and scheduler (Scheduler in scheduler.cpp, over the session's work
-// list and its indexes in WorkList; the slot rule in slot_rules, a transfer's
-// plan in transfer_plans), the task commands (engine_tasks.cpp; a task's paths
-// in task_paths), the finished list (engine_finished.cpp and its FinishedList),
-// the settings (engine_settings.cpp over SettingsStore, their rules in
-// setting_rules), the journal (Journal: the work file, its log and the
-// finished list) and the events (EventPoster in engine_events.cpp, built by
-// task_events);
+// The facade the COM objects call: it holds the one lock and the event hub,
+// counts the objects, and hands each call to its part, each a class in a file
+// of its own that keeps no lock of its own:
+// - EngineSession (session.cpp): the data folder and its lock, the settings
+//   (SettingsStore, their rules in setting_rules), the journal (Journal: the
+//   work file, its log and the finished list) and its saving, the work list
+//   (WorkList) and the finished list (FinishedList); a task from the journal
+//   is rechecked by recovery_rules;
+// - Scheduler (scheduler.cpp): the queue at work over the session's work list:
+//   the slot rule (slot_rules), a transfer's plan (transfer_plans), its answer
+//   and its end, a finished file renamed, the periodic work, the close;
+// - TaskCommands (task_commands.cpp): the Download object's task commands;
+//   a task's paths in task_paths;
+// - EventPoster (engine_events.cpp): the events, built by task_events.
+// The facade's own files: engine.cpp (open, close, the calls of the event
+// thread and of the transfers), engine_finished.cpp (the finished list's
+// commands) and engine_settings.cpp (the Config object's settings);
 // engine_common.h holds what they share.
 #pragma once
 
@@ -37,21 +42,11 @@
 #include "download_engine/scheduler.h"
 #include "download_engine/session.h"
 #include "download_engine/status.h"
+#include "download_engine/task_commands.h"
 #include "download_engine/task.h"
 #include "download_engine/transfer.h"
 
 namespace engine {
-
-struct TaskInfo {
-  std::wstring url;
-  std::wstring folder;
-  std::wstring fileName;
-  std::wstring message;
-  uint8_t state = 0;
-  int64_t size = -1;
-  int64_t done = 0;
-  uint32_t speed = 0;
-};
 
 class Engine final : public TransferHost {
  public:
@@ -121,9 +116,6 @@ class Engine final : public TransferHost {
   void CloseSession();
   void Tick();
 
-  Task* Find(const std::wstring& key);
-  bool Validate(Task* task, const std::wstring& url, const std::wstring& folder, const std::wstring& fileName,
-                const std::wstring& referrer);
   // One stored setting read with the engine open.
   template <typename Field, typename Value>
   Status ReadSetting(Field Settings::*field, Value* value);
@@ -135,6 +127,7 @@ class Engine final : public TransferHost {
   EngineSession session_;
   EventPoster events_{hub_, session_};
   Scheduler scheduler_{session_, events_, this};
+  TaskCommands tasks_{session_, scheduler_, events_};
 };
 
 }  // namespace engine

@@ -58,7 +58,8 @@ void Scheduler::StartTransfer(Task* task) {
       note = L"the partial file is shorter than its progress; the download resumes from the bytes it has";
     }
   }
-  task->transfer = std::make_shared<Transfer>(host_, session_.Limiter(), session_.Cookies(), PlanFor(*task, session_.Values()));
+  task->transfer =
+      std::make_shared<Transfer>(host_, session_.Limiter(), session_.Cookies(), PlanFor(*task, session_.Values()));
   task->state = TaskState::Connecting;
   task->message = note;
   task->errorCode = 0;

@@ -1,6 +1,6 @@
 // The task commands of the Download object (create, stop, cancel, delete, move,
 // import, cookies, queries) and the look-ups they share.
-#include "download_engine/engine.h"
+#include "download_engine/task_commands.h"
 
 #include <algorithm>
 
@@ -14,11 +14,11 @@
 
 namespace engine {
 
-Task* Engine::Find(const std::wstring& key) { return session_.Work().Find(NormalizeUrl(key)); }
+Task* TaskCommands::Find(const std::wstring& key) { return session_.Work().Find(NormalizeUrl(key)); }
 
 // Checks the page's input into the task; a failing check leaves the task failed with the reason.
-bool Engine::Validate(Task* task, const std::wstring& url, const std::wstring& folder, const std::wstring& fileName,
-                      const std::wstring& referrer) {
+bool TaskCommands::Validate(Task* task, const std::wstring& url, const std::wstring& folder,
+                            const std::wstring& fileName, const std::wstring& referrer) {
   task->url = NormalizeUrl(url);
   task->folder = folder;
   task->requestedName = fileName;
@@ -58,9 +58,8 @@ bool Engine::Validate(Task* task, const std::wstring& url, const std::wstring& f
   return ok;
 }
 
-Status Engine::CreateDownload(const std::wstring& url, const std::wstring& folder, const std::wstring& fileName,
-                              const std::wstring& referrer, long connections, long flags, BYTE* state) {
-  ENGINE_OPEN_OR_RETURN();
+Status TaskCommands::Create(const std::wstring& url, const std::wstring& folder, const std::wstring& fileName,
+                            const std::wstring& referrer, long connections, long flags, BYTE* state) {
   Task* task = Find(url);
   if (task && !Restartable(task->state)) {
     *state = static_cast<BYTE>(task->state);
@@ -104,8 +103,7 @@ Status Engine::CreateDownload(const std::wstring& url, const std::wstring& folde
   return Ok();
 }
 
-Status Engine::StopDownload(const std::wstring& key) {
-  ENGINE_OPEN_OR_RETURN();
+Status TaskCommands::Stop(const std::wstring& key) {
   Task* task = Find(key);
   if (!task || !(task->state == TaskState::Queued || task->state == TaskState::Connecting ||
                  task->state == TaskState::Downloading))
@@ -115,8 +113,7 @@ Status Engine::StopDownload(const std::wstring& key) {
   return Ok();
 }
 
-Status Engine::CancelDownload(const std::wstring& key) {
-  ENGINE_OPEN_OR_RETURN();
+Status TaskCommands::Cancel(const std::wstring& key) {
   Task* task = Find(key);
   if (!task || task->state == TaskState::Completing || task->state == TaskState::Cancelled) return Ok();
   if (task->transfer) {
@@ -135,8 +132,7 @@ Status Engine::CancelDownload(const std::wstring& key) {
   return Ok();
 }
 
-Status Engine::DeleteDownload(const std::wstring& key, bool deleteFile) {
-  ENGINE_OPEN_OR_RETURN();
+Status TaskCommands::Delete(const std::wstring& key, bool deleteFile) {
   Task* task = Find(key);
   if (!task) return Ok();
   std::unique_ptr<Task> removed = session_.Work().Remove(task);
@@ -154,8 +150,7 @@ Status Engine::DeleteDownload(const std::wstring& key, bool deleteFile) {
   return Ok();
 }
 
-Status Engine::Move(const std::wstring& key, BYTE position) {
-  ENGINE_OPEN_OR_RETURN();
+Status TaskCommands::Move(const std::wstring& key, BYTE position) {
   Task* task = Find(key);
   if (!task) return Ok();
   size_t target = std::min<size_t>(position, session_.Work().Size() - 1);
@@ -168,8 +163,7 @@ Status Engine::Move(const std::wstring& key, BYTE position) {
   return Ok();
 }
 
-Status Engine::ImportTasks(const std::wstring& text) {
-  ENGINE_OPEN_OR_RETURN();
+Status TaskCommands::Import(const std::wstring& text) {
   std::vector<ImportLine> lines;
   std::wstring reason;
   if (!ParseImportText(text, &lines, &reason)) return BadArgument(reason);
@@ -194,8 +188,7 @@ Status Engine::ImportTasks(const std::wstring& text) {
   return Ok();
 }
 
-Status Engine::SetCookie(const std::wstring& text, bool persistent) {
-  ENGINE_OPEN_OR_RETURN();
+Status TaskCommands::SetCookie(const std::wstring& text, bool persistent) {
   Cookie cookie;
   std::wstring reason;
   if (!ParseCookie(text, persistent, &cookie, &reason)) return BadArgument(reason);
@@ -203,14 +196,12 @@ Status Engine::SetCookie(const std::wstring& text, bool persistent) {
   return session_.Store().SetCookies(session_.Cookies()->Persistent());
 }
 
-Status Engine::ClearCookies() {
-  ENGINE_OPEN_OR_RETURN();
+Status TaskCommands::ClearCookies() {
   session_.Cookies()->Clear();
   return session_.Values().cookies.empty() ? Ok() : session_.Store().SetCookies({});
 }
 
-Status Engine::GetResourceSize(const std::wstring& key, long* size) {
-  ENGINE_OPEN_OR_RETURN();
+Status TaskCommands::ResourceSize(const std::wstring& key, long* size) {
   *size = -1;
   if (Task* task = Find(key)) {
     *size = task->size < 0 ? -1 : ClampToLong(task->size);
@@ -220,8 +211,7 @@ Status Engine::GetResourceSize(const std::wstring& key, long* size) {
   return Ok();
 }
 
-Status Engine::GetBlockStatus(const std::wstring& key, std::wstring* text, long* count) {
-  ENGINE_OPEN_OR_RETURN();
+Status TaskCommands::BlockStatus(const std::wstring& key, std::wstring* text, long* count) {
   text->clear();
   *count = 0;
   int64_t size = -1;
@@ -239,8 +229,7 @@ Status Engine::GetBlockStatus(const std::wstring& key, std::wstring* text, long*
   return Ok();
 }
 
-Status Engine::GetTotalSpeed(long* bytesPerSecond) {
-  ENGINE_OPEN_OR_RETURN();
+Status TaskCommands::TotalSpeed(long* bytesPerSecond) {
   int64_t total = 0;
   for (const Task* task : session_.Work().InOrder())
     if (task->transfer) total += task->speed;
@@ -248,23 +237,20 @@ Status Engine::GetTotalSpeed(long* bytesPerSecond) {
   return Ok();
 }
 
-Status Engine::GetDownloadingCount(long* count) {
-  ENGINE_OPEN_OR_RETURN();
+Status TaskCommands::DownloadingCount(long* count) {
   long running = 0;
   for (const Task* task : session_.Work().InOrder()) running += Running(task->state) ? 1 : 0;
   *count = running;
   return Ok();
 }
 
-Status Engine::ListWorkKeys(std::vector<std::wstring>* keys) {
-  ENGINE_OPEN_OR_RETURN();
+Status TaskCommands::WorkKeys(std::vector<std::wstring>* keys) {
   keys->clear();
   for (const Task* task : session_.Work().InOrder()) keys->push_back(task->key);
   return Ok();
 }
 
-Status Engine::QueryTask(const std::wstring& key, TaskInfo* info, bool* found) {
-  ENGINE_OPEN_OR_RETURN();
+Status TaskCommands::Query(const std::wstring& key, TaskInfo* info, bool* found) {
   *found = false;
   if (Task* task = Find(key)) {
     info->url = task->url;
