@@ -6,8 +6,6 @@
 
 #include "download_engine/data_folder.h"
 #include "download_engine/engine_common.h"
-#include "download_engine/size_rules.h"
-#include "download_engine/task_paths.h"
 #include "download_engine/text.h"
 
 namespace engine {
