@@ -14,8 +14,19 @@ TEST_F(Deleting, DeletingAWorkingReDownloadKeepsTheFinishedCopyAndItsFile) {
   ExpectDownloaded(url, L"again.bin", 1000000, 160);
   ASSERT_EQ(1u, FinishedTexts().size());
   // The same address again, while the first copy is there: a second file.
+  // The first copy's events already tell of those bytes: the wait is for the
+  // second copy's own.
+  const size_t earlier = events->EventsFor(url).size();
   Create(url, L"again.bin");
-  WaitForBytes(url, 100000);
+  EXPECT_TRUE(events->WaitFor(
+      [&](const std::vector<EngineEvent>& seen) {
+        size_t index = 0;
+        for (const auto& event : seen)
+          if (event.key == url && index++ >= earlier && event.done >= 100000) return true;
+        return false;
+      },
+      10000))
+      << "the second copy never got 100000 bytes";
   std::wstring partial = Downloads(ChosenName(url) + L".part");
   ASSERT_NE(Downloads(L"again.bin.part"), partial);
   // What the page's DeleteDownload(key, "", 1) asks of the engine.
