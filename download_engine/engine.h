@@ -9,15 +9,23 @@
 // running transfers stop, their progress is saved and they come back stopped,
 // or queued again when AutoStart is on.
 //
-// The facade the COM objects call, its parts each in a file of their own: the
-// session (engine.cpp; a task from the journal rechecked by recovery_rules),
-// the queue and scheduler (engine_scheduler.cpp; the work
-// list and its indexes in WorkList, the slot rule in slot_rules, a transfer's
-// plan in transfer_plans), the task commands (engine_tasks.cpp; a task's paths
-// in task_paths), the finished list (engine_finished.cpp and its FinishedList),
-// the settings (engine_settings.cpp over SettingsStore, their rules in
-// setting_rules), the journal (Journal: the work file, its log and the
-// finished list) and the events (engine_events.cpp, built by task_events);
+// The facade the COM objects call: it holds the one lock and the event hub,
+// counts the objects, and hands each call to its part, each a class in a file
+// of its own that keeps no lock of its own:
+// - EngineSession (session.cpp): the data folder and its lock, the settings
+//   (SettingsStore, their rules in setting_rules), the journal (Journal: the
+//   work file, its log and the finished list) and its saving, the work list
+//   (WorkList) and the finished list (FinishedList); a task from the journal
+//   is rechecked by recovery_rules;
+// - Scheduler (scheduler.cpp): the queue at work over the session's work list:
+//   the slot rule (slot_rules), a transfer's plan (transfer_plans), its answer
+//   and its end, a finished file renamed, the periodic work, the close;
+// - TaskCommands (task_commands.cpp): the Download object's task commands;
+//   a task's paths in task_paths;
+// - EventPoster (engine_events.cpp): the events, built by task_events.
+// The facade's own files: engine.cpp (open, close, the calls of the event
+// thread and of the transfers), engine_finished.cpp (the finished list's
+// commands) and engine_settings.cpp (the Config object's settings);
 // engine_common.h holds what they share.
 #pragma once
 
@@ -28,29 +36,17 @@
 #include <string>
 #include <vector>
 
-#include "download_engine/cookie_jar.h"
+#include "download_engine/engine_events.h"
 #include "download_engine/event_hub.h"
 #include "download_engine/finished_list.h"
-#include "download_engine/journal.h"
-#include "download_engine/rate_limiter.h"
-#include "download_engine/settings_store.h"
+#include "download_engine/scheduler.h"
+#include "download_engine/session.h"
 #include "download_engine/status.h"
+#include "download_engine/task_commands.h"
 #include "download_engine/task.h"
 #include "download_engine/transfer.h"
-#include "download_engine/work_list.h"
 
 namespace engine {
-
-struct TaskInfo {
-  std::wstring url;
-  std::wstring folder;
-  std::wstring fileName;
-  std::wstring message;
-  uint8_t state = 0;
-  int64_t size = -1;
-  int64_t done = 0;
-  uint32_t speed = 0;
-};
 
 class Engine final : public TransferHost {
  public:
@@ -118,27 +114,8 @@ class Engine final : public TransferHost {
 
   Status OpenLocked();
   void CloseSession();
-  void Recover();
   void Tick();
 
-  Task* Find(const std::wstring& key);
-  bool Validate(Task* task, const std::wstring& url, const std::wstring& folder, const std::wstring& fileName,
-                const std::wstring& referrer);
-  bool NameTaken(const Task* self, const std::wstring& folder, const std::wstring& name);
-  void Schedule();
-  void Halt(Task* task, TaskState state);
-  void StartTransfer(Task* task);
-  void Finish(Task* task);
-  void Emit(uint8_t kind, const Task& task);
-  void EmitFinished(const FinishedEntry& entry, TaskState state);
-  // The journal after a change of one task (placed: it was put at its
-  // present place), after a task left the list, and of the whole list.
-  void SaveTask(const Task& task, bool placed = false);
-  void SaveRemoved(uint64_t id);
-  void SaveAdded(const std::vector<const Task*>& tasks);
-  void SaveWork();
-  Task CopyForJournal(const Task& task) const;
-  void SaveFinished();
   // One stored setting read with the engine open.
   template <typename Field, typename Value>
   Status ReadSetting(Field Settings::*field, Value* value);
@@ -147,30 +124,10 @@ class Engine final : public TransferHost {
   EventHub hub_;
   int objects_ = 0;
   int scheduleUsers_ = 0;
-  bool open_ = false;
-  bool closing_ = false;
-  bool autoStartApplied_ = false;
-  std::wstring folder_;
-  HANDLE lockFile_ = INVALID_HANDLE_VALUE;
-  SettingsStore settings_;
-  std::unique_ptr<Journal> journal_;
-  WorkList work_;
-  FinishedList finished_;
-  uint64_t nextId_ = 1;
-  std::shared_ptr<RateLimiter> limiter_;
-  std::shared_ptr<CookieJar> cookies_;
-  bool workDirty_ = false;
-  uint64_t lastWorkSaveMs_ = 0;
-
-  // Deleted tasks whose transfer is still winding down: their partial file
-  // goes once it is closed.
-  struct Cleanup {
-    uint64_t id;
-    const Transfer* transfer;
-    std::wstring partialPath;
-    std::shared_ptr<Transfer> keep;
-  };
-  std::vector<Cleanup> cleanups_;
+  EngineSession session_;
+  EventPoster events_{hub_, session_};
+  Scheduler scheduler_{session_, events_, this};
+  TaskCommands tasks_{session_, scheduler_, events_};
 };
 
 }  // namespace engine

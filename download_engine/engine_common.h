@@ -15,7 +15,6 @@
 namespace engine {
 
 constexpr uint64_t kProgressEventMs = 500;
-constexpr uint64_t kWorkSaveMs = 500;
 constexpr DWORD kCloseGraceMs = 3000;
 
 // Flags of CreateDownload's last number.

@@ -1,5 +1,5 @@
 // The events the engine posts (built by task_events): a task's values at this
-// moment and a finished entry's.
+// moment, a finished entry's and a deleted task's.
 //
 // A task's place in the queue travels in its events. When a task is moved,
 // only that task's record is sent again (kind 0, silent); the tasks it passed
@@ -10,22 +10,28 @@
 // cost one event per task behind and added the key once more to every sink's
 // store. A page that shows the order asks for the work list (ListWorkTasks),
 // which is in queue order.
-#include "download_engine/engine.h"
+#include "download_engine/engine_events.h"
 
-#include "download_engine/engine_common.h"
 #include "download_engine/task_events.h"
+#include "download_engine/task_paths.h"
 
 namespace engine {
 
-void Engine::Emit(uint8_t kind, const Task& task) {
-  if (closing_) return;
+void EventPoster::PostTask(uint8_t kind, const Task& task) {
+  if (session_.Closing()) return;
   // A task already off the list (deleted or finished) says place 0.
-  uint32_t position = work_.FindId(task.id) == &task ? static_cast<uint32_t>(work_.PositionOf(task)) : 0;
+  const WorkList& work = session_.Work();
+  uint32_t position = work.FindId(task.id) == &task ? static_cast<uint32_t>(work.PositionOf(task)) : 0;
   hub_.Post(TaskEventOf(kind, task, StandingOf(task, position)));
 }
 
-void Engine::EmitFinished(const FinishedEntry& entry, TaskState state) {
-  if (!closing_) hub_.Post(FinishedEventOf(entry, state));
+void EventPoster::PostFinished(const FinishedEntry& entry, TaskState state) {
+  if (!session_.Closing()) hub_.Post(FinishedEventOf(entry, state));
+}
+
+void EventPoster::PostRemoved(const Task& task) {
+  // The event that takes the record off every page's store.
+  if (!session_.Closing()) hub_.Post(RemovedEventOf(task, TargetPathOf(task)));
 }
 
 }  // namespace engine

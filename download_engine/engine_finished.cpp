@@ -24,18 +24,18 @@ Status Engine::DeleteFinished(const std::wstring& key, const std::wstring& path,
   // Entries of the same path name the same file (downloaded again after it was
   // deleted): the newest one wrote what is there now, and the file goes only
   // while it is still that file.
-  const FinishedEntry* newest = finished_.NewestNamed(normalized, wanted);
+  const FinishedEntry* newest = session_.Finished().NewestNamed(normalized, wanted);
   if (newest == nullptr) return Ok();
   if (deleteFile && SizeOf(newest->path) == newest->size) DeleteFileW(newest->path.c_str());
-  for (const FinishedEntry& removed : finished_.RemoveNamed(normalized, wanted)) EmitFinished(removed, TaskState::Removed);
-  SaveFinished();
+  for (const FinishedEntry& removed : session_.Finished().RemoveNamed(normalized, wanted)) events_.PostFinished(removed, TaskState::Removed);
+  session_.SaveFinished();
   return Ok();
 }
 
 Status Engine::ListFinishedTexts(std::vector<std::wstring>* texts) {
   ENGINE_OPEN_OR_RETURN();
   texts->clear();
-  for (const auto& entry : finished_.Entries()) texts->push_back(FinishedText(entry));
+  for (const auto& entry : session_.Finished().Entries()) texts->push_back(FinishedText(entry));
   return Ok();
 }
 
@@ -44,15 +44,15 @@ Status Engine::Archive(const ArchiveRecord& record) {
   // Only completed tasks belong in the finished list; a removal also ends with kind 5.
   if (record.complete != 1) return Ok();
   std::wstring key = NormalizeUrl(record.key);
-  if (finished_.Knows(key, record.path, record.finished)) return Ok();
+  if (session_.Finished().Knows(key, record.path, record.finished)) return Ok();
   FinishedEntry entry;
   std::wstring reason;
   if (!EntryFromArchive(record, &entry, &reason)) return BadArgument(reason);
   // Only a file that is there as described: the finished list is what DeleteDownload2 may delete.
   if (SizeOf(record.path) != record.size) return BadArgument(L"the archived file is not there with that size");
-  entry.id = nextId_++;
-  finished_.Add(entry);
-  SaveFinished();
+  entry.id = session_.TakeId();
+  session_.Finished().Add(entry);
+  session_.SaveFinished();
   return Ok();
 }
 

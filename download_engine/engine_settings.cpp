@@ -11,47 +11,47 @@ namespace engine {
 template <typename Field, typename Value>
 Status Engine::ReadSetting(Field Settings::*field, Value* value) {
   ENGINE_OPEN_OR_RETURN();
-  *value = settings_.Values().*field;
+  *value = session_.Values().*field;
   return Ok();
 }
 
 Status Engine::SetProxy(const ProxySettings& given) {
   ENGINE_OPEN_OR_RETURN();
-  return settings_.SetProxy(given);
+  return session_.Store().SetProxy(given);
 }
 
 Status Engine::SetUpnp(bool on) {
   ENGINE_OPEN_OR_RETURN();
-  return settings_.SetFlag(&Settings::upnp, on);
+  return session_.Store().SetFlag(&Settings::upnp, on);
 }
 
 Status Engine::GetUpnp(bool* on) { return ReadSetting(&Settings::upnp, on); }
 
 Status Engine::SetLimitSpeed(long downloadKiB, long uploadKiB) {
   ENGINE_OPEN_OR_RETURN();
-  Status status = settings_.SetLimits(downloadKiB, uploadKiB);
+  Status status = session_.Store().SetLimits(downloadKiB, uploadKiB);
   // A refused pair changes nothing; an accepted one holds even if the file could not be written.
-  limiter_->SetRate(static_cast<uint64_t>(settings_.Values().downloadLimitKiB) * 1024);
+  session_.Limiter()->SetRate(static_cast<uint64_t>(session_.Values().downloadLimitKiB) * 1024);
   return status;
 }
 
 Status Engine::GetLimitSpeed(BYTE which, long* kiB) {
   ENGINE_OPEN_OR_RETURN();
-  return settings_.GetLimit(which, kiB);
+  return session_.Store().GetLimit(which, kiB);
 }
 
 Status Engine::SetDiskCache(long kiB) {
   ENGINE_OPEN_OR_RETURN();
-  return settings_.SetNumber(&Settings::diskCacheKiB, kiB);
+  return session_.Store().SetNumber(&Settings::diskCacheKiB, kiB);
 }
 
 Status Engine::GetDiskCache(long* kiB) { return ReadSetting(&Settings::diskCacheKiB, kiB); }
 
 Status Engine::SetMaxDownloadCount(long count) {
   ENGINE_OPEN_OR_RETURN();
-  Status saved = settings_.SetNumber(&Settings::maxDownloads, count);
+  Status saved = session_.Store().SetNumber(&Settings::maxDownloads, count);
   if (saved.result == E_INVALIDARG) return saved;
-  Schedule();
+  scheduler_.Schedule();
   return saved;
 }
 
@@ -59,21 +59,21 @@ Status Engine::GetMaxDownloadCount(long* count) { return ReadSetting(&Settings::
 
 Status Engine::SetAutoStart(bool on) {
   ENGINE_OPEN_OR_RETURN();
-  return settings_.SetFlag(&Settings::autoStart, on);
+  return session_.Store().SetFlag(&Settings::autoStart, on);
 }
 
 Status Engine::GetAutoStart(bool* on) { return ReadSetting(&Settings::autoStart, on); }
 
 Status Engine::SetUdpPort(long port) {
   ENGINE_OPEN_OR_RETURN();
-  return settings_.SetNumber(&Settings::udpPort, port);
+  return session_.Store().SetNumber(&Settings::udpPort, port);
 }
 
 Status Engine::GetUdpPort(long* port) { return ReadSetting(&Settings::udpPort, port); }
 
 Status Engine::SetSingleConnection(bool on) {
   ENGINE_OPEN_OR_RETURN();
-  return settings_.SetFlag(&Settings::singleConnection, on);
+  return session_.Store().SetFlag(&Settings::singleConnection, on);
 }
 
 Status Engine::GetSingleConnection(bool* on) { return ReadSetting(&Settings::singleConnection, on); }
@@ -88,7 +88,7 @@ Status Engine::GetAddress(std::wstring* address) {
 
 Status Engine::SetClientVersion(const std::wstring& version) {
   ENGINE_OPEN_OR_RETURN();
-  return settings_.SetClientVersion(version);
+  return session_.Store().SetClientVersion(version);
 }
 
 }  // namespace engine

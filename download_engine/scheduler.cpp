@@ -1,6 +1,7 @@
 // The queue at work: which queued tasks get a download slot, their transfers
-// started, answered, saved on the way and ended, and a finished file renamed.
-#include "download_engine/engine.h"
+// started, answered, saved on the way and ended, a finished file renamed, the
+// periodic sampling, and the transfers wound down at a session's close.
+#include "download_engine/scheduler.h"
 
 #include <algorithm>
 
@@ -16,11 +17,11 @@
 
 namespace engine {
 
-void Engine::Schedule() {
-  if (!open_ || closing_) return;
+void Scheduler::Schedule() {
+  if (!session_.IsOpen() || session_.Closing()) return;
   // Only tasks that hold or wait for a slot take part; the rule sees them in queue order.
   std::vector<Task*> tasks;
-  for (Task* task : work_.InOrder())
+  for (Task* task : session_.Work().InOrder())
     if (task->transfer || task->state == TaskState::Queued) tasks.push_back(task);
   std::vector<SlotEntry> entries(tasks.size());
   for (size_t i = 0; i < tasks.size(); ++i) {
@@ -32,18 +33,18 @@ void Engine::Schedule() {
     entries[i].startedMs = task.startedMs;
     entries[i].retryAtMs = task.retryAtMs;
   }
-  SlotDecision decision = DecideSlots(entries, settings_.Values().maxDownloads, NowMs());
+  SlotDecision decision = DecideSlots(entries, session_.Values().maxDownloads, NowMs());
   for (size_t index : decision.sendBack) {
     Task* task = tasks[index];
     task->transfer->Stop();
     task->requeueAfterTransfer = true;
     task->state = TaskState::Queued;
-    Emit(task_event::kKindTask, *task);
+    events_.PostTask(task_event::kKindTask, *task);
   }
   for (size_t index : decision.start) StartTransfer(tasks[index]);
 }
 
-void Engine::StartTransfer(Task* task) {
+void Scheduler::StartTransfer(Task* task) {
   // Progress is only worth what the partial file still holds: a missing file
   // starts over, a shorter one resumes from where its bytes end.
   std::wstring note;
@@ -57,7 +58,8 @@ void Engine::StartTransfer(Task* task) {
       note = L"the partial file is shorter than its progress; the download resumes from the bytes it has";
     }
   }
-  task->transfer = std::make_shared<Transfer>(this, limiter_, cookies_, PlanFor(*task, settings_.Values()));
+  task->transfer =
+      std::make_shared<Transfer>(host_, session_.Limiter(), session_.Cookies(), PlanFor(*task, session_.Values()));
   task->state = TaskState::Connecting;
   task->message = note;
   task->errorCode = 0;
@@ -72,18 +74,18 @@ void Engine::StartTransfer(Task* task) {
     task->state = TaskState::Failed;
     task->message = L"the engine could not start a thread for the download";
   }
-  Emit(task_event::kKindTask, *task);
-  SaveTask(*task);
+  events_.PostTask(task_event::kKindTask, *task);
+  session_.SaveTask(*task);
 }
 
 // The transfer has the whole file: rename it and move the task to the finished list.
-void Engine::Finish(Task* finishing) {
+void Scheduler::Finish(Task* finishing) {
   Task& task = *finishing;
   if (task.state != TaskState::Completing) {
     task.state = TaskState::Completing;
-    Emit(task_event::kKindTask, task);
+    events_.PostTask(task_event::kKindTask, task);
     // Written ahead: a crash during the rename is finished on the next start.
-    SaveTask(task);
+    session_.SaveTask(task);
   }
   std::wstring partial = PartialPathOf(task);
   if (GetFileAttributesW(partial.c_str()) != INVALID_FILE_ATTRIBUTES) {
@@ -94,7 +96,7 @@ void Engine::Finish(Task* finishing) {
       task.fileName = UniqueName(
           task.fileName, [&](const std::wstring& candidate) { return NameTaken(&task, task.folder, candidate); },
           MaxNameLength(task.folder));
-      work_.Retarget(&task);
+      session_.Work().Retarget(&task);
       moved = MoveFileExW(partial.c_str(), TargetPathOf(task).c_str(), MOVEFILE_WRITE_THROUGH);
     }
     if (!moved) {
@@ -102,8 +104,8 @@ void Engine::Finish(Task* finishing) {
       task.state = TaskState::Failed;
       task.errorCode = static_cast<int32_t>(code);
       task.message = L"the finished file could not be renamed (Windows error " + std::to_wstring(code) + L")";
-      Emit(task_event::kKindTask, task);
-      SaveTask(task);
+      events_.PostTask(task_event::kKindTask, task);
+      session_.SaveTask(task);
       return;
     }
   }
@@ -126,18 +128,17 @@ void Engine::Finish(Task* finishing) {
   int64_t moved = task.Done() - task.startBytes;
   entry.averageSpeed = elapsed > 0 ? ClampToUint32(static_cast<double>(moved) * 1000.0 / static_cast<double>(elapsed)) : 0;
   // The finished list first: a crash between the two saves finds the task finished.
-  finished_.Add(entry);
-  SaveFinished();
-  std::unique_ptr<Task> done = work_.Remove(&task);
-  SaveRemoved(entry.id);
-  EmitFinished(entry, TaskState::Completed);
+  session_.Finished().Add(entry);
+  session_.SaveFinished();
+  std::unique_ptr<Task> done = session_.Work().Remove(&task);
+  session_.SaveRemoved(entry.id);
+  events_.PostFinished(entry, TaskState::Completed);
 }
 
-bool Engine::TransferResponded(uint64_t taskId, const Transfer* transfer, const ResponseFacts& facts,
-                               std::wstring* partialPath, HttpError* error) {
-  std::lock_guard<std::mutex> hold(mutex_);
-  Task* task = work_.FindId(taskId);
-  if (!task || task->transfer.get() != transfer || closing_ ||
+bool Scheduler::Responded(uint64_t taskId, const Transfer* transfer, const ResponseFacts& facts,
+                          std::wstring* partialPath, HttpError* error) {
+  Task* task = session_.Work().FindId(taskId);
+  if (!task || task->transfer.get() != transfer || session_.Closing() ||
       (task->state != TaskState::Connecting && task->state != TaskState::Downloading)) {
     error->message = L"stopped";
     return false;
@@ -173,7 +174,7 @@ bool Engine::TransferResponded(uint64_t taskId, const Transfer* transfer, const 
       return false;
     }
     task->fileName = name;
-    work_.Retarget(task);
+    session_.Work().Retarget(task);
   }
   // A file that cannot fit fails now rather than filling the disk first.
   if (facts.size > 0) {
@@ -190,19 +191,13 @@ bool Engine::TransferResponded(uint64_t taskId, const Transfer* transfer, const 
   task->state = TaskState::Downloading;
   task->message.clear();  // why it started over, if it did, was said while connecting
   *partialPath = PartialPathOf(*task);
-  Emit(task_event::kKindTask, *task);
+  events_.PostTask(task_event::kKindTask, *task);
   task->lastProgressEventMs = NowMs();
-  SaveTask(*task);
+  session_.SaveTask(*task);
   return true;
 }
 
-void Engine::TransferCheckpoint(uint64_t, const Transfer*) {
-  std::lock_guard<std::mutex> hold(mutex_);
-  workDirty_ = true;
-}
-
-void Engine::TransferEnded(uint64_t taskId, const Transfer* transfer, const TransferOutcome& outcome) {
-  std::lock_guard<std::mutex> hold(mutex_);
+void Scheduler::Ended(uint64_t taskId, const Transfer* transfer, const TransferOutcome& outcome) {
   for (size_t i = 0; i < cleanups_.size(); ++i) {
     if (cleanups_[i].id == taskId && cleanups_[i].transfer == transfer) {
       DeleteFileW(cleanups_[i].partialPath.c_str());
@@ -210,12 +205,12 @@ void Engine::TransferEnded(uint64_t taskId, const Transfer* transfer, const Tran
       return;
     }
   }
-  Task* task = work_.FindId(taskId);
+  Task* task = session_.Work().FindId(taskId);
   if (!task || task->transfer.get() != transfer) return;
   task->segments = outcome.segments;
   if (outcome.size >= 0) task->size = outcome.size;
   std::shared_ptr<Transfer> keep = std::move(task->transfer);
-  if (closing_) return;
+  if (session_.Closing()) return;
   task->speed = 0;
   if (task->cancelPending) {
     task->cancelPending = false;
@@ -228,8 +223,8 @@ void Engine::TransferEnded(uint64_t taskId, const Transfer* transfer, const Tran
           task->requestedName, [&](const std::wstring& candidate) { return NameTaken(task, task->folder, candidate); },
           MaxNameLength(task->folder));
     }
-    work_.Retarget(task);
-    Emit(task_event::kKindTask, *task);
+    session_.Work().Retarget(task);
+    events_.PostTask(task_event::kKindTask, *task);
   } else if (outcome.result == TransferResult::Completed) {
     // Finish saves what it changed; the task may be gone from the list after it.
     Finish(task);
@@ -239,22 +234,130 @@ void Engine::TransferEnded(uint64_t taskId, const Transfer* transfer, const Tran
              (task->state != TaskState::Connecting && task->state != TaskState::Downloading)) {
     // Stopped by the page (state already reported) or sent back to the queue.
     task->requeueAfterTransfer = false;
-    Emit(task_event::kKindTask, *task);
+    events_.PostTask(task_event::kKindTask, *task);
   } else if (outcome.result == TransferResult::Failed && outcome.error.transient && task->retriesLeft > 0) {
     --task->retriesLeft;
     task->state = TaskState::Queued;
     task->message = outcome.error.message + L"; trying again";
     task->errorCode = outcome.error.code;
-    task->retryAtMs = NowMs() + static_cast<uint64_t>(std::max(0, settings_.Values().retryDelayMs));
-    Emit(task_event::kKindTask, *task);
+    task->retryAtMs = NowMs() + static_cast<uint64_t>(std::max(0, session_.Values().retryDelayMs));
+    events_.PostTask(task_event::kKindTask, *task);
   } else {
     task->state = TaskState::Failed;
     task->message = outcome.result == TransferResult::Stopped ? L"stopped" : outcome.error.message;
     task->errorCode = outcome.error.code;
-    Emit(task_event::kKindTask, *task);
+    events_.PostTask(task_event::kKindTask, *task);
   }
-  SaveTask(*task);
+  session_.SaveTask(*task);
   Schedule();
+}
+
+// A task the page stopped or cancelled waits for nothing more (no retry, no
+// requeue), and every page hears of it.
+void Scheduler::Halt(Task* task, TaskState state) {
+  task->state = state;
+  task->requeueAfterTransfer = false;
+  task->retryAtMs = 0;
+  task->interrupted = false;
+  events_.PostTask(task_event::kKindTask, *task);
+  session_.SaveTask(*task);
+  Schedule();
+}
+
+bool Scheduler::NameTaken(const Task* self, const std::wstring& folder, const std::wstring& name) const {
+  if (session_.Work().TargetTaken(self, folder, name)) return true;
+  std::wstring path = (folder.back() == L'\\' ? folder : folder + L"\\") + name;
+  if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+  // Another task's leftover partial file is not ours to continue.
+  std::wstring partial = path + kPartialSuffix;
+  bool ownPartial = self && SameFileName(self->folder, folder) && SameFileName(self->fileName, name);
+  return !ownPartial && GetFileAttributesW(partial.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void Scheduler::ApplyAutoStart() {
+  for (Task* task : session_.Work().InOrder()) {
+    if (!task->interrupted) continue;
+    task->interrupted = false;
+    if (session_.Values().autoStart && task->state == TaskState::Stopped) {
+      task->state = TaskState::Queued;
+      task->retriesLeft = session_.Values().retries;
+      events_.PostTask(task_event::kKindTask, *task);
+    }
+  }
+  session_.SaveWork();
+  Schedule();
+}
+
+void Scheduler::DeleteWhenEnded(const Task& removed, const std::wstring& partialPath) {
+  cleanups_.push_back(Cleanup{removed.id, removed.transfer.get(), partialPath, removed.transfer});
+}
+
+void Scheduler::Tick(uint64_t now) {
+  if (!session_.IsOpen() || session_.Closing()) return;
+  bool retryDue = false;
+  bool save = session_.CheckpointDue(now);
+  for (Task* task : session_.Work().InOrder()) {
+    if (task->state == TaskState::Queued && task->retryAtMs != 0 && task->retryAtMs <= now) retryDue = true;
+    if (!task->transfer) continue;
+    int64_t received = 0;
+    CurrentSegments(*task, &received);
+    if (task->lastSampleMs == 0) {
+      task->lastSampleMs = now;
+      task->lastBytes = received;
+    } else if (now - task->lastSampleMs >= 500) {
+      double rate = static_cast<double>(received - task->lastBytes) * 1000.0 / static_cast<double>(now - task->lastSampleMs);
+      // Smoothed, so that a page's display does not jump with every read.
+      task->speed = ClampToUint32(task->speed == 0 ? rate : task->speed * 0.5 + rate * 0.5);
+      task->lastSampleMs = now;
+      task->lastBytes = received;
+    }
+    if (task->state == TaskState::Downloading && now - task->lastProgressEventMs >= kProgressEventMs) {
+      task->lastProgressEventMs = now;
+      events_.PostTask(task_event::kKindTask, *task);
+    }
+    // A checkpoint: the progress of each running transfer.
+    if (save) session_.SaveTask(*task);
+  }
+  if (save) session_.CheckpointTaken(now);
+  if (retryDue) Schedule();
+}
+
+void Scheduler::StopAll() {
+  for (Task* task : session_.Work().InOrder()) {
+    if (task->state == TaskState::Queued || Running(task->state)) task->interrupted = true;
+    if (task->transfer) task->transfer->Stop();
+  }
+}
+
+bool Scheduler::Busy() const {
+  // Deleted tasks still closing their file count too: their delete waits for it.
+  bool busy = !cleanups_.empty();
+  for (Task* task : session_.Work().InOrder()) busy = busy || task->transfer != nullptr;
+  return busy;
+}
+
+void Scheduler::AbandonAll() {
+  const std::vector<Task*> tasks = session_.Work().InOrder();
+  for (Task* task : tasks) {
+    if (!task->transfer) continue;
+    task->segments = task->transfer->Snapshot().segments;
+    task->transfer->Abandon();
+    task->transfer.reset();
+  }
+  for (Task* task : tasks) {
+    if (task->interrupted && task->state != TaskState::Completing) task->state = TaskState::Stopped;
+    if (task->cancelPending) {
+      // The delete takes effect once the abandoned transfer closes the file.
+      DeleteFileW(PartialPathOf(*task).c_str());
+      task->segments.clear();
+      task->cancelPending = false;
+    }
+  }
+  for (auto& cleanup : cleanups_) {
+    cleanup.keep->Abandon();
+    DeleteFileW(cleanup.partialPath.c_str());
+  }
+  cleanups_.clear();
 }
 
 }  // namespace engine

@@ -1,6 +1,6 @@
 // The task commands of the Download object (create, stop, cancel, delete, move,
 // import, cookies, queries) and the look-ups they share.
-#include "download_engine/engine.h"
+#include "download_engine/task_commands.h"
 
 #include <algorithm>
 
@@ -14,21 +14,11 @@
 
 namespace engine {
 
-Task* Engine::Find(const std::wstring& key) { return work_.Find(NormalizeUrl(key)); }
-
-bool Engine::NameTaken(const Task* self, const std::wstring& folder, const std::wstring& name) {
-  if (work_.TargetTaken(self, folder, name)) return true;
-  std::wstring path = (folder.back() == L'\\' ? folder : folder + L"\\") + name;
-  if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
-  // Another task's leftover partial file is not ours to continue.
-  std::wstring partial = path + kPartialSuffix;
-  bool ownPartial = self && SameFileName(self->folder, folder) && SameFileName(self->fileName, name);
-  return !ownPartial && GetFileAttributesW(partial.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
+Task* TaskCommands::Find(const std::wstring& key) { return session_.Work().Find(NormalizeUrl(key)); }
 
 // Checks the page's input into the task; a failing check leaves the task failed with the reason.
-bool Engine::Validate(Task* task, const std::wstring& url, const std::wstring& folder, const std::wstring& fileName,
-                      const std::wstring& referrer) {
+bool TaskCommands::Validate(Task* task, const std::wstring& url, const std::wstring& folder,
+                            const std::wstring& fileName, const std::wstring& referrer) {
   task->url = NormalizeUrl(url);
   task->folder = folder;
   task->requestedName = fileName;
@@ -52,7 +42,7 @@ bool Engine::Validate(Task* task, const std::wstring& url, const std::wstring& f
     task->folder = checkedFolder;
     if (!fileName.empty()) {
       std::wstring name = UniqueName(
-          fileName, [&](const std::wstring& candidate) { return NameTaken(task, checkedFolder, candidate); },
+          fileName, [&](const std::wstring& candidate) { return scheduler_.NameTaken(task, checkedFolder, candidate); },
           MaxNameLength(checkedFolder));
       std::wstring path;
       ok = JoinTarget(checkedFolder, name, &path, &reason);
@@ -64,13 +54,12 @@ bool Engine::Validate(Task* task, const std::wstring& url, const std::wstring& f
     task->message = reason;
     task->errorCode = 0;
   }
-  work_.Retarget(task);
+  session_.Work().Retarget(task);
   return ok;
 }
 
-Status Engine::CreateDownload(const std::wstring& url, const std::wstring& folder, const std::wstring& fileName,
-                              const std::wstring& referrer, long connections, long flags, BYTE* state) {
-  ENGINE_OPEN_OR_RETURN();
+Status TaskCommands::Create(const std::wstring& url, const std::wstring& folder, const std::wstring& fileName,
+                            const std::wstring& referrer, long connections, long flags, BYTE* state) {
   Task* task = Find(url);
   if (task && !Restartable(task->state)) {
     *state = static_cast<BYTE>(task->state);
@@ -78,10 +67,10 @@ Status Engine::CreateDownload(const std::wstring& url, const std::wstring& folde
   }
   if (!task) {
     auto created = std::make_unique<Task>();
-    created->id = nextId_++;
+    created->id = session_.TakeId();
     created->key = NormalizeUrl(url);
     created->created = NowFileTime();
-    task = work_.Append(std::move(created));
+    task = session_.Work().Append(std::move(created));
     task->state = TaskState::Queued;
     Validate(task, url, folder, fileName, referrer);
   } else if (task->Done() == 0 && !task->transfer) {
@@ -101,32 +90,30 @@ Status Engine::CreateDownload(const std::wstring& url, const std::wstring& folde
     task->message.clear();
     task->errorCode = 0;
     task->state = (flags & kAddStopped) ? TaskState::Stopped : TaskState::Queued;
-    task->retriesLeft = std::max(0, settings_.Values().retries);
+    task->retriesLeft = std::max(0, session_.Values().retries);
     task->retryAtMs = 0;
     task->interrupted = false;
   }
-  bool placed = (flags & kAddFirst) && work_.PositionOf(*task) > 0;
-  if (placed) work_.MoveTo(task, 0);
-  Emit(task_event::kKindTask, *task);
-  SaveTask(*task, placed);
-  Schedule();
+  bool placed = (flags & kAddFirst) && session_.Work().PositionOf(*task) > 0;
+  if (placed) session_.Work().MoveTo(task, 0);
+  events_.PostTask(task_event::kKindTask, *task);
+  session_.SaveTask(*task, placed);
+  scheduler_.Schedule();
   *state = static_cast<BYTE>(task->state);
   return Ok();
 }
 
-Status Engine::StopDownload(const std::wstring& key) {
-  ENGINE_OPEN_OR_RETURN();
+Status TaskCommands::Stop(const std::wstring& key) {
   Task* task = Find(key);
   if (!task || !(task->state == TaskState::Queued || task->state == TaskState::Connecting ||
                  task->state == TaskState::Downloading))
     return Ok();
   if (task->transfer) task->transfer->Stop();
-  Halt(task, TaskState::Stopped);
+  scheduler_.Halt(task, TaskState::Stopped);
   return Ok();
 }
 
-Status Engine::CancelDownload(const std::wstring& key) {
-  ENGINE_OPEN_OR_RETURN();
+Status TaskCommands::Cancel(const std::wstring& key) {
   Task* task = Find(key);
   if (!task || task->state == TaskState::Completing || task->state == TaskState::Cancelled) return Ok();
   if (task->transfer) {
@@ -137,63 +124,46 @@ Status Engine::CancelDownload(const std::wstring& key) {
     task->segments.clear();
     task->validator.clear();
     if (task->requestedName.empty()) task->fileName.clear();
-    work_.Retarget(task);
+    session_.Work().Retarget(task);
   }
   task->message.clear();
   task->errorCode = 0;
-  Halt(task, TaskState::Cancelled);
+  scheduler_.Halt(task, TaskState::Cancelled);
   return Ok();
 }
 
-// A task the page stopped or cancelled waits for nothing more (no retry, no
-// requeue), and every page hears of it.
-void Engine::Halt(Task* task, TaskState state) {
-  task->state = state;
-  task->requeueAfterTransfer = false;
-  task->retryAtMs = 0;
-  task->interrupted = false;
-  Emit(task_event::kKindTask, *task);
-  SaveTask(*task);
-  Schedule();
-}
-
-Status Engine::DeleteDownload(const std::wstring& key, bool deleteFile) {
-  ENGINE_OPEN_OR_RETURN();
+Status TaskCommands::Delete(const std::wstring& key, bool deleteFile) {
   Task* task = Find(key);
   if (!task) return Ok();
-  std::unique_ptr<Task> removed = work_.Remove(task);
+  std::unique_ptr<Task> removed = session_.Work().Remove(task);
   std::wstring partial = PartialPathOf(*removed);
   if (removed->transfer) {
     removed->transfer->Stop();
-    if (deleteFile && !partial.empty())
-      cleanups_.push_back(Cleanup{removed->id, removed->transfer.get(), partial, removed->transfer});
+    if (deleteFile && !partial.empty()) scheduler_.DeleteWhenEnded(*removed, partial);
   } else if (deleteFile && !partial.empty()) {
     DeleteFileW(partial.c_str());
   }
   removed->state = TaskState::Removed;
-  // The event that takes the record off every page's store.
-  if (!closing_) hub_.Post(RemovedEventOf(*removed, TargetPathOf(*removed)));
-  SaveRemoved(removed->id);
-  Schedule();
+  events_.PostRemoved(*removed);
+  session_.SaveRemoved(removed->id);
+  scheduler_.Schedule();
   return Ok();
 }
 
-Status Engine::Move(const std::wstring& key, BYTE position) {
-  ENGINE_OPEN_OR_RETURN();
+Status TaskCommands::Move(const std::wstring& key, BYTE position) {
   Task* task = Find(key);
   if (!task) return Ok();
-  size_t target = std::min<size_t>(position, work_.Size() - 1);
-  if (target == work_.PositionOf(*task)) return Ok();
-  work_.MoveTo(task, target);
+  size_t target = std::min<size_t>(position, session_.Work().Size() - 1);
+  if (target == session_.Work().PositionOf(*task)) return Ok();
+  session_.Work().MoveTo(task, target);
   // The moved task's new place; the ones it passed are not sent (engine_events.cpp).
-  Emit(task_event::kKindRecord, *task);
-  SaveTask(*task, true);
-  Schedule();
+  events_.PostTask(task_event::kKindRecord, *task);
+  session_.SaveTask(*task, true);
+  scheduler_.Schedule();
   return Ok();
 }
 
-Status Engine::ImportTasks(const std::wstring& text) {
-  ENGINE_OPEN_OR_RETURN();
+Status TaskCommands::Import(const std::wstring& text) {
   std::vector<ImportLine> lines;
   std::wstring reason;
   if (!ParseImportText(text, &lines, &reason)) return BadArgument(reason);
@@ -201,51 +171,47 @@ Status Engine::ImportTasks(const std::wstring& text) {
   for (const auto& line : lines) {
     if (Find(line.url)) continue;
     auto created = std::make_unique<Task>();
-    created->id = nextId_++;
+    created->id = session_.TakeId();
     created->key = NormalizeUrl(line.url);
     created->created = NowFileTime();
     created->connections = line.connections;
-    Task* task = work_.Append(std::move(created));
+    Task* task = session_.Work().Append(std::move(created));
     if (Validate(task, line.url, line.folder, line.fileName, line.referrer)) {
-      task->state = settings_.Values().autoStart ? TaskState::Queued : TaskState::Stopped;
-      task->retriesLeft = std::max(0, settings_.Values().retries);
+      task->state = session_.Values().autoStart ? TaskState::Queued : TaskState::Stopped;
+      task->retriesLeft = std::max(0, session_.Values().retries);
     }
-    Emit(task_event::kKindTask, *task);
+    events_.PostTask(task_event::kKindTask, *task);
     added.push_back(task);
   }
-  SaveAdded(added);
-  Schedule();
+  session_.SaveAdded(added);
+  scheduler_.Schedule();
   return Ok();
 }
 
-Status Engine::SetCookie(const std::wstring& text, bool persistent) {
-  ENGINE_OPEN_OR_RETURN();
+Status TaskCommands::SetCookie(const std::wstring& text, bool persistent) {
   Cookie cookie;
   std::wstring reason;
   if (!ParseCookie(text, persistent, &cookie, &reason)) return BadArgument(reason);
-  cookies_->Set(cookie);
-  return settings_.SetCookies(cookies_->Persistent());
+  session_.Cookies()->Set(cookie);
+  return session_.Store().SetCookies(session_.Cookies()->Persistent());
 }
 
-Status Engine::ClearCookies() {
-  ENGINE_OPEN_OR_RETURN();
-  cookies_->Clear();
-  return settings_.Values().cookies.empty() ? Ok() : settings_.SetCookies({});
+Status TaskCommands::ClearCookies() {
+  session_.Cookies()->Clear();
+  return session_.Values().cookies.empty() ? Ok() : session_.Store().SetCookies({});
 }
 
-Status Engine::GetResourceSize(const std::wstring& key, long* size) {
-  ENGINE_OPEN_OR_RETURN();
+Status TaskCommands::ResourceSize(const std::wstring& key, long* size) {
   *size = -1;
   if (Task* task = Find(key)) {
     *size = task->size < 0 ? -1 : ClampToLong(task->size);
     return Ok();
   }
-  if (const FinishedEntry* entry = finished_.NewestOf(NormalizeUrl(key))) *size = ClampToLong(entry->size);
+  if (const FinishedEntry* entry = session_.Finished().NewestOf(NormalizeUrl(key))) *size = ClampToLong(entry->size);
   return Ok();
 }
 
-Status Engine::GetBlockStatus(const std::wstring& key, std::wstring* text, long* count) {
-  ENGINE_OPEN_OR_RETURN();
+Status TaskCommands::BlockStatus(const std::wstring& key, std::wstring* text, long* count) {
   text->clear();
   *count = 0;
   int64_t size = -1;
@@ -254,7 +220,7 @@ Status Engine::GetBlockStatus(const std::wstring& key, std::wstring* text, long*
     int64_t received;
     segments = CurrentSegments(*task, &received);
     size = task->size;
-  } else if (const FinishedEntry* entry = finished_.NewestOf(NormalizeUrl(key))) {
+  } else if (const FinishedEntry* entry = session_.Finished().NewestOf(NormalizeUrl(key))) {
     size = entry->size;
     segments.push_back(Segment{0, size, size});
   }
@@ -263,32 +229,28 @@ Status Engine::GetBlockStatus(const std::wstring& key, std::wstring* text, long*
   return Ok();
 }
 
-Status Engine::GetTotalSpeed(long* bytesPerSecond) {
-  ENGINE_OPEN_OR_RETURN();
+Status TaskCommands::TotalSpeed(long* bytesPerSecond) {
   int64_t total = 0;
-  for (const Task* task : work_.InOrder())
+  for (const Task* task : session_.Work().InOrder())
     if (task->transfer) total += task->speed;
   *bytesPerSecond = ClampToLong(total);
   return Ok();
 }
 
-Status Engine::GetDownloadingCount(long* count) {
-  ENGINE_OPEN_OR_RETURN();
+Status TaskCommands::DownloadingCount(long* count) {
   long running = 0;
-  for (const Task* task : work_.InOrder()) running += Running(task->state) ? 1 : 0;
+  for (const Task* task : session_.Work().InOrder()) running += Running(task->state) ? 1 : 0;
   *count = running;
   return Ok();
 }
 
-Status Engine::ListWorkKeys(std::vector<std::wstring>* keys) {
-  ENGINE_OPEN_OR_RETURN();
+Status TaskCommands::WorkKeys(std::vector<std::wstring>* keys) {
   keys->clear();
-  for (const Task* task : work_.InOrder()) keys->push_back(task->key);
+  for (const Task* task : session_.Work().InOrder()) keys->push_back(task->key);
   return Ok();
 }
 
-Status Engine::QueryTask(const std::wstring& key, TaskInfo* info, bool* found) {
-  ENGINE_OPEN_OR_RETURN();
+Status TaskCommands::Query(const std::wstring& key, TaskInfo* info, bool* found) {
   *found = false;
   if (Task* task = Find(key)) {
     info->url = task->url;
@@ -302,7 +264,7 @@ Status Engine::QueryTask(const std::wstring& key, TaskInfo* info, bool* found) {
     *found = true;
     return Ok();
   }
-  if (const FinishedEntry* entry = finished_.NewestOf(NormalizeUrl(key))) {
+  if (const FinishedEntry* entry = session_.Finished().NewestOf(NormalizeUrl(key))) {
     info->url = entry->url;
     info->folder = entry->folder;
     info->fileName = entry->fileName;
