@@ -13,6 +13,7 @@
 #include "download_engine/event_hub.h"
 #include "download_engine/scheduler.h"
 #include "download_engine/session.h"
+#include "tests/download_engine/scratch_folder.h"
 #include "download_engine/task_paths.h"
 
 namespace {
@@ -22,28 +23,10 @@ using namespace engine;
 class SchedulerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    folder_ = std::wstring(temp) + L"halvo-scheduler-" + std::to_wstring(GetCurrentProcessId());
-    data_ = folder_ + L"\\data";
-    CreateDirectoryW(folder_.c_str(), nullptr);
-    CreateDirectoryW(data_.c_str(), nullptr);
     ASSERT_FALSE(session_.Open(data_, [this](Task* task) { scheduler_.Finish(task); }).Failed());
   }
   void TearDown() override {
     session_.Close();
-    for (const std::wstring& folder : {data_, folder_}) {
-      WIN32_FIND_DATAW found;
-      HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-      if (search != INVALID_HANDLE_VALUE) {
-        do {
-          DeleteFileW((folder + L"\\" + found.cFileName).c_str());
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-      }
-    }
-    RemoveDirectoryW(data_.c_str());
-    RemoveDirectoryW(folder_.c_str());
   }
   static void Write(const std::wstring& path, const std::string& bytes) {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -75,7 +58,9 @@ class SchedulerTest : public ::testing::Test {
     return added;
   }
 
-  std::wstring folder_, data_;
+  ScratchFolder scratch_{L"scheduler"};
+  const std::wstring folder_ = scratch_.Path();
+  const std::wstring data_ = scratch_.Sub(L"data");
   EngineSession session_;
   EventHub hub_;
   EventPoster events_{hub_, session_};

@@ -11,6 +11,7 @@
 
 #include "download_engine/journal.h"
 #include "download_engine/session.h"
+#include "tests/download_engine/scratch_folder.h"
 #include "download_engine/task_paths.h"
 
 namespace {
@@ -19,23 +20,6 @@ using namespace engine;
 
 class SessionTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    folder_ = std::wstring(temp) + L"halvo-session-" + std::to_wstring(GetCurrentProcessId());
-    CreateDirectoryW(folder_.c_str(), nullptr);
-  }
-  void TearDown() override {
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder_ + L"\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-      do {
-        DeleteFileW((folder_ + L"\\" + found.cFileName).c_str());
-      } while (FindNextFileW(search, &found));
-      FindClose(search);
-    }
-    RemoveDirectoryW(folder_.c_str());
-  }
   static bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
   static void Write(const std::wstring& path, const char* bytes) {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -44,7 +28,8 @@ class SessionTest : public ::testing::Test {
     WriteFile(file, bytes, static_cast<DWORD>(strlen(bytes)), &written, nullptr);
     CloseHandle(file);
   }
-  std::wstring folder_;
+  ScratchFolder scratch_{L"session"};
+  const std::wstring folder_ = scratch_.Path();
 };
 
 std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }

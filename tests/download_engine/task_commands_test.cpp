@@ -14,6 +14,7 @@
 #include "download_engine/event_hub.h"
 #include "download_engine/scheduler.h"
 #include "download_engine/session.h"
+#include "tests/download_engine/scratch_folder.h"
 #include "download_engine/task_commands.h"
 #include "download_engine/task_paths.h"
 #include "download_engine/url_check.h"
@@ -25,28 +26,10 @@ using namespace engine;
 class TaskCommandsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    folder_ = std::wstring(temp) + L"halvo-commands-" + std::to_wstring(GetCurrentProcessId());
-    data_ = folder_ + L"\\data";
-    CreateDirectoryW(folder_.c_str(), nullptr);
-    CreateDirectoryW(data_.c_str(), nullptr);
     ASSERT_FALSE(session_.Open(data_, [this](Task* task) { scheduler_.Finish(task); }).Failed());
   }
   void TearDown() override {
     session_.Close();
-    for (const std::wstring& folder : {data_, folder_}) {
-      WIN32_FIND_DATAW found;
-      HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-      if (search != INVALID_HANDLE_VALUE) {
-        do {
-          DeleteFileW((folder + L"\\" + found.cFileName).c_str());
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-      }
-    }
-    RemoveDirectoryW(data_.c_str());
-    RemoveDirectoryW(folder_.c_str());
   }
   static bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
   static void Write(const std::wstring& path) {
@@ -69,7 +52,9 @@ class TaskCommandsTest : public ::testing::Test {
     return task;
   }
 
-  std::wstring folder_, data_;
+  ScratchFolder scratch_{L"commands"};
+  const std::wstring folder_ = scratch_.Path();
+  const std::wstring data_ = scratch_.Sub(L"data");
   EngineSession session_;
   EventHub hub_;
   EventPoster events_{hub_, session_};
