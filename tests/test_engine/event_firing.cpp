@@ -3,7 +3,10 @@
 #include <olectl.h>
 #include <oleauto.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -48,19 +51,29 @@ EventSource* FindSource(uint32_t download) {
 
 thread_local bool onWorker = false;
 
-struct Worker {
+// One event handed to the workers.
+struct Job {
   uint32_t ticket;
   TestEngineEvent event;
-  std::vector<VARIANT> args;  // the worker's own copy
+  std::vector<VARIANT> args;  // the job's own copy
   bool nullArgs;
-  HANDLE thread = nullptr;
+  bool done = false;
   HRESULT fired = E_PENDING;
   TestEngineFireResult result{};
 };
 
+// Worker threads are reused: every event still gets a thread to itself while
+// it runs (a new one starts when none is idle), but a test firing a thousand
+// events does not pay for a thousand thread starts, which are slow under
+// emulation.
 struct Workers {
   std::mutex mutex;
-  std::vector<std::unique_ptr<Worker>> all;
+  std::condition_variable changed;  // a job queued or finished, or the workers told to quit
+  std::vector<std::unique_ptr<Job>> jobs;
+  std::deque<Job*> queued;
+  std::vector<HANDLE> threads;
+  std::size_t idle = 0, unfinished = 0;
+  bool quitting = false;
   uint32_t nextTicket = 1;
   HANDLE gate = CreateEventW(nullptr, TRUE, TRUE, nullptr);  // set: workers go
 };
@@ -70,20 +83,44 @@ Workers& TheWorkers() {
   return *workers;
 }
 
-DWORD WINAPI RunWorker(void* parameter) {
-  Worker* worker = static_cast<Worker*>(parameter);
+void FreeArgs(Job& job) {
+  for (VARIANT& value : job.args)
+    if (V_VT(&value) == VT_BSTR) SysFreeString(V_BSTR(&value));
+  job.args.clear();
+}
+
+void RunJob(Job& job) {
+  WaitForSingleObject(TheWorkers().gate, INFINITE);
+  TestEngineEvent event = job.event;
+  event.args = job.nullArgs ? nullptr : job.args.data();
+  try {
+    job.fired = event_firing::Fire(event, &job.result);
+  } catch (...) {
+    job.fired = E_OUTOFMEMORY;
+  }
+  FreeArgs(job);
+}
+
+DWORD WINAPI RunWorker(void*) {
   onWorker = true;
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-  WaitForSingleObject(TheWorkers().gate, INFINITE);
-  TestEngineEvent event = worker->event;
-  event.args = worker->nullArgs ? nullptr : worker->args.data();
-  try {
-    worker->fired = event_firing::Fire(event, &worker->result);
-  } catch (...) {
-    worker->fired = E_OUTOFMEMORY;
+  Workers& workers = TheWorkers();
+  std::unique_lock<std::mutex> lock(workers.mutex);
+  for (;;) {
+    ++workers.idle;
+    workers.changed.wait(lock, [&] { return workers.quitting || !workers.queued.empty(); });
+    --workers.idle;
+    if (workers.queued.empty()) break;
+    Job* job = workers.queued.front();
+    workers.queued.pop_front();
+    lock.unlock();
+    RunJob(*job);
+    lock.lock();
+    job->done = true;
+    --workers.unfinished;
+    workers.changed.notify_all();
   }
-  for (VARIANT& value : worker->args)
-    if (V_VT(&value) == VT_BSTR) SysFreeString(V_BSTR(&value));
+  lock.unlock();
   CoUninitialize();
   return 0;
 }
@@ -124,27 +161,32 @@ HRESULT Fire(const TestEngineEvent& event, TestEngineFireResult* result) {
 }
 
 uint32_t FireOnWorker(const TestEngineEvent& event) {
-  auto worker = std::make_unique<Worker>();
-  worker->event = event;
-  worker->nullArgs = event.args == nullptr;
-  if (!worker->nullArgs) {
-    worker->args.assign(event.args, event.args + event.argCount);
-    for (VARIANT& value : worker->args)
+  auto job = std::make_unique<Job>();
+  job->event = event;
+  job->nullArgs = event.args == nullptr;
+  if (!job->nullArgs) {
+    job->args.assign(event.args, event.args + event.argCount);
+    for (VARIANT& value : job->args)
       if (V_VT(&value) == VT_BSTR && V_BSTR(&value) != nullptr)
         V_BSTR(&value) = SysAllocStringLen(V_BSTR(&value), SysStringLen(V_BSTR(&value)));
   }
   Workers& workers = TheWorkers();
   std::lock_guard<std::mutex> lock(workers.mutex);
-  worker->ticket = workers.nextTicket++;
-  worker->thread = CreateThread(nullptr, 0, RunWorker, worker.get(), 0, nullptr);
-  if (worker->thread == nullptr) {
-    for (VARIANT& value : worker->args)
-      if (V_VT(&value) == VT_BSTR) SysFreeString(V_BSTR(&value));
-    return 0;
+  // Queued jobs wait for idle workers; a job beyond them needs a new thread.
+  if (workers.idle <= workers.queued.size()) {
+    HANDLE thread = CreateThread(nullptr, 0, RunWorker, nullptr, 0, nullptr);
+    if (thread == nullptr) {
+      FreeArgs(*job);
+      return 0;
+    }
+    workers.threads.push_back(thread);
   }
-  uint32_t ticket = worker->ticket;
-  workers.all.push_back(std::move(worker));
-  return ticket;
+  job->ticket = workers.nextTicket++;
+  workers.queued.push_back(job.get());
+  ++workers.unfinished;
+  workers.jobs.push_back(std::move(job));
+  workers.changed.notify_all();
+  return workers.jobs.back()->ticket;
 }
 
 void HoldWorkers(bool hold) {
@@ -155,31 +197,24 @@ void HoldWorkers(bool hold) {
 }
 
 bool WaitForWorkers(DWORD timeoutMilliseconds) {
-  std::vector<HANDLE> threads;
-  {
-    Workers& workers = TheWorkers();
-    std::lock_guard<std::mutex> lock(workers.mutex);
-    for (auto& worker : workers.all) threads.push_back(worker->thread);
+  Workers& workers = TheWorkers();
+  std::unique_lock<std::mutex> lock(workers.mutex);
+  auto allDone = [&] { return workers.unfinished == 0; };
+  if (timeoutMilliseconds == INFINITE) {
+    workers.changed.wait(lock, allDone);
+    return true;
   }
-  DWORD start = GetTickCount();
-  for (HANDLE thread : threads) {
-    DWORD spent = GetTickCount() - start;
-    DWORD left = timeoutMilliseconds == INFINITE ? INFINITE
-                 : spent >= timeoutMilliseconds  ? 0
-                                                 : timeoutMilliseconds - spent;
-    if (WaitForSingleObject(thread, left) != WAIT_OBJECT_0) return false;
-  }
-  return true;
+  return workers.changed.wait_for(lock, std::chrono::milliseconds(timeoutMilliseconds), allDone);
 }
 
 bool WorkerResult(uint32_t ticket, HRESULT* fired, TestEngineFireResult* result) {
   Workers& workers = TheWorkers();
   std::lock_guard<std::mutex> lock(workers.mutex);
-  for (auto& worker : workers.all) {
-    if (worker->ticket != ticket) continue;
-    if (WaitForSingleObject(worker->thread, 0) != WAIT_OBJECT_0) return false;
-    if (fired != nullptr) *fired = worker->fired;
-    if (result != nullptr) *result = worker->result;
+  for (auto& job : workers.jobs) {
+    if (job->ticket != ticket) continue;
+    if (!job->done) return false;
+    if (fired != nullptr) *fired = job->fired;
+    if (result != nullptr) *result = job->result;
     return true;
   }
   return false;
@@ -190,9 +225,22 @@ void Reset() {
   holds::Reset();
   WaitForWorkers(INFINITE);
   Workers& workers = TheWorkers();
+  std::vector<HANDLE> threads;
+  {
+    std::lock_guard<std::mutex> lock(workers.mutex);
+    workers.quitting = true;
+    workers.changed.notify_all();
+    threads.swap(workers.threads);
+  }
+  // The threads end before the next test, so none runs while the module that
+  // loaded this engine goes away.
+  for (HANDLE thread : threads) {
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+  }
   std::lock_guard<std::mutex> lock(workers.mutex);
-  for (auto& worker : workers.all) CloseHandle(worker->thread);
-  workers.all.clear();
+  workers.quitting = false;
+  workers.jobs.clear();
   workers.nextTicket = 1;
 }
 

@@ -182,13 +182,15 @@ typedef struct TestEngineFireResult {
  * no such Download object. result may be null. */
 HRESULT TestEngine_FireEvent(const TestEngineEvent* event, TestEngineFireResult* result);
 
-/* On a new worker thread (COM initialised multithreaded there). The event's
- * values are copied bitwise, BSTRs duplicated; whatever else they point to
- * must outlive the worker. Returns a ticket (from 1), 0 on failure. */
+/* On a worker thread that runs no other event meanwhile (COM initialised
+ * multithreaded there; an idle worker is reused, a new one started when none
+ * is idle). The event's values are copied bitwise, BSTRs duplicated; whatever
+ * else they point to must outlive the worker. Returns a ticket (from 1), 0 on
+ * failure. */
 uint32_t TestEngine_FireEventOnWorker(const TestEngineEvent* event);
 /* While held, new workers wait before firing; releasing lets all of them go at once. */
 void TestEngine_HoldWorkers(BOOL hold);
-/* TRUE when every worker started so far has finished within the time. */
+/* TRUE when every event given to the workers so far has been fired within the time. */
 BOOL TestEngine_WaitForWorkers(DWORD timeoutMilliseconds);
 /* FALSE while the worker runs or for an unknown ticket. */
 BOOL TestEngine_GetWorkerResult(uint32_t ticket, HRESULT* fired, TestEngineFireResult* result);
