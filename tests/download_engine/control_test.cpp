@@ -16,7 +16,7 @@ class TaskControl : public TaskTest {
 
 TEST_F(TaskControl, StopKeepsThePartialFileAndCreatingAgainResumesFromIt) {
   const uint64_t size = 1200000;
-  std::wstring url = Server().DataUrl(size, 21, L"resume", L"rate=800000&paced=1");
+  std::wstring url = Server().DataUrl(size, 21, L"resume", L"slow_at=300000&paced=1");
   Create(url, L"resume.bin");
   WaitForBytes(url, 300000);
   Stop(url);
@@ -38,7 +38,7 @@ TEST_F(TaskControl, StopKeepsThePartialFileAndCreatingAgainResumesFromIt) {
 
 TEST_F(TaskControl, AServerThatIgnoresRangesMakesTheResumeStartFromZero) {
   const uint64_t size = 900000;
-  std::wstring url = Server().DataUrl(size, 22, L"norange", L"ranges=0&rate=800000&paced=1");
+  std::wstring url = Server().DataUrl(size, 22, L"norange", L"ranges=0&slow_at=200000&paced=1");
   Create(url, L"norange.bin");
   WaitForBytes(url, 200000);
   Stop(url);
@@ -48,7 +48,7 @@ TEST_F(TaskControl, AServerThatIgnoresRangesMakesTheResumeStartFromZero) {
 }
 
 TEST_F(TaskControl, CancelRemovesThePartialFileAndTheTaskStartsOverWhenCreatedAgain) {
-  std::wstring url = Server().DataUrl(1000000, 23, L"cancel", L"rate=800000&paced=1");
+  std::wstring url = Server().DataUrl(1000000, 23, L"cancel", L"slow_at=200000&paced=1");
   Create(url, L"cancel.bin");
   WaitForBytes(url, 200000);
   Bstr key(url);

@@ -24,8 +24,10 @@ range written to the wrong place shows. Options (query parameters):
   announce=N      announce a Content-Length of N whatever is sent (a hostile size)
   endless=1       a chunked body that never ends (the words go on counting)
   type=T          the Content-Type (default application/octet-stream)
-  rate=R          send at most R bytes per second
-  paced=N         with rate: only the first N requests of this tag are paced
+  rate=R          send at most R bytes per second (also after a stall: no catching up)
+  slow_at=B       after B bytes of the body, 4 KiB every 0.2 s: the transfer is
+                  still running whenever a test that saw B bytes acts on it
+  paced=N         with rate or slow_at: only the first N requests of this tag are paced
   tag=T           groups requests for /_stats
 /redirect?to=URL&code=302 redirects (also under any folder: /a/b/redirect, so
 that relative targets with dot segments can be tried); /redirect_loop
@@ -59,6 +61,7 @@ CHANGES = {}  # tag -> (seed, etag) served instead of the query's
 CONTENT_CACHE = {}
 CACHE_LOCK = threading.Lock()
 MAKING_LOCK = threading.Lock()
+SLOW_PIECE, SLOW_SECONDS = 4096, 0.2  # slow_at's pace
 FILES = {}
 PROXY_AUTH = None
 
@@ -322,19 +325,23 @@ class Handler(BaseHTTPRequestHandler):
                     reset_at = None
         stall_at = int(query["stall_at"]) if "stall_at" in query else None
         rate = int(query["rate"]) if "rate" in query else None
-        if rate and "paced" in query:
+        slow_at = int(query["slow_at"]) if "slow_at" in query else None
+        if "paced" in query:
             with STATS_LOCK:
                 if stats["requests"] > int(query["paced"]):
-                    rate = None
+                    rate = slow_at = None
         with STATS_LOCK:
             stats["active"] += 1
             stats["max_active"] = max(stats["max_active"], stats["active"])
         try:
             position = begin
             sent = 0
-            started = time.monotonic()
+            ready = time.monotonic()  # when the next piece may go
             while position <= end:
-                step = min(end + 1 - position, 64 * 1024)
+                slow = slow_at is not None and sent >= slow_at
+                step = min(end + 1 - position, SLOW_PIECE if slow else 64 * 1024)
+                if slow_at is not None and not slow and sent + step > slow_at:
+                    step = slow_at - sent
                 if reset_at is not None and sent + step > reset_at:
                     step = reset_at - sent
                 if stall_at is not None and sent + step > stall_at:
@@ -360,8 +367,13 @@ class Handler(BaseHTTPRequestHandler):
                     time.sleep(120)
                     self.close_connection = True
                     return
-                if rate:
-                    ahead = sent / rate - (time.monotonic() - started)
+                pace = SLOW_PIECE / SLOW_SECONDS if slow else rate
+                if pace:
+                    # From the later of the schedule and now: a server that fell
+                    # behind (a busy machine) goes on at the rate instead of
+                    # sending the rest at once.
+                    ready = max(ready, time.monotonic()) + step / pace
+                    ahead = ready - time.monotonic()
                     if ahead > 0:
                         time.sleep(ahead)
             if chunked:
