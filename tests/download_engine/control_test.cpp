@@ -66,8 +66,8 @@ TEST_F(TaskControl, CancelRemovesThePartialFileAndTheTaskStartsOverWhenCreatedAg
 }
 
 TEST_F(TaskControl, DeleteTakesTheTaskOffTheListAndItsFlagDecidesAboutTheFile) {
-  std::wstring keep = Server().DataUrl(2000000, 24, L"delete", L"rate=300000");
-  std::wstring drop = Server().DataUrl(2000001, 25, L"delete", L"rate=300000");
+  std::wstring keep = Server().DataUrl(2000000, 24, L"delete", L"slow_at=100000");
+  std::wstring drop = Server().DataUrl(2000001, 25, L"delete", L"slow_at=100000");
   Create(keep, L"keep.bin");
   Create(drop, L"drop.bin");
   WaitForBytes(keep, 100000);

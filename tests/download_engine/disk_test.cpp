@@ -91,7 +91,7 @@ TEST_F(FullDisk, ADiskThatFillsUpFailsTheTaskKeepsItsBytesAndTheOtherTasksRunOn)
   SmallVolume volume(2 << 20);
   ASSERT_TRUE(volume.Mounted()) << "a 2 MiB tmpfs could not be mounted (the tests need root)";
   const uint64_t size = 1536 * 1024;
-  std::wstring onVolume = Server().DataUrl(size, 121, L"filling", L"rate=300000&paced=1");
+  std::wstring onVolume = Server().DataUrl(size, 121, L"filling", L"slow_at=300000&paced=1");
   std::wstring elsewhere = Server().DataUrl(1 << 20, 122, L"elsewhere", L"rate=300000");
   CreateIn(volume.Folder(), onVolume, L"filling.bin");
   Create(elsewhere, L"elsewhere.bin");

@@ -136,7 +136,7 @@ TEST_F(HostileServer, TheReferrerStaysWithItsOriginAndIfRangeWithTheValidatorsOr
 
   // A resume through a redirect to another origin: the validator came from
   // that origin and goes only there.
-  std::wstring file = other + L"/data?size=1500000&seed=113&tag=ir&etag=%22v1%22&rate=400000&paced=1";
+  std::wstring file = other + L"/data?size=1500000&seed=113&tag=ir&etag=%22v1%22&slow_at=200000&paced=1";
   std::wstring resumed = Server().Url(L"/redirect?tag=ir-hop&to=" + QueryValue(file));
   CreateWithReferrer(resumed, L"resumed.bin", page);
   WaitForBytes(resumed, 200000);

@@ -30,7 +30,7 @@ TEST_F(Recovery, AFileThatChangedOnTheServerIsDownloadedAgainWholeNeverMixed) {
   };
   for (const auto& c : cases) {
     std::wstring url =
-        Server().DataUrl(size, c.seed, c.tag, std::wstring(L"etag=%22v1%22&rate=400000&paced=1") + c.options);
+        Server().DataUrl(size, c.seed, c.tag, std::wstring(L"etag=%22v1%22&slow_at=200000&paced=1") + c.options);
     std::wstring name = std::wstring(c.tag) + L".bin";
     Create(url, name);
     WaitForBytes(url, 200000);
@@ -50,8 +50,8 @@ TEST_F(Recovery, AFileThatChangedOnTheServerIsDownloadedAgainWholeNeverMixed) {
 
 TEST_F(Recovery, AMissingPartialFileStartsOverAndAShorterOneResumesFromItsBytes) {
   const uint64_t size = 1000000;
-  std::wstring gone = Server().DataUrl(size, 134, L"gone", L"rate=400000&paced=1");
-  std::wstring shorter = Server().DataUrl(size, 135, L"shorter", L"rate=400000&paced=1");
+  std::wstring gone = Server().DataUrl(size, 134, L"gone", L"slow_at=200000&paced=1");
+  std::wstring shorter = Server().DataUrl(size, 135, L"shorter", L"slow_at=200000&paced=1");
   Create(gone, L"gone.bin");
   Create(shorter, L"shorter.bin");
   WaitForFileBytes(Downloads(L"gone.bin.part"), 200000);

@@ -12,7 +12,7 @@ class Restart : public TaskTest {};
 
 TEST_F(Restart, WorkingAndFinishedTasksAndTheirProgressSurvive) {
   std::wstring finished = Server().DataUrl(40000, 80, L"survive");
-  std::wstring stopped = Server().DataUrl(1000000, 81, L"survive-stopped", L"rate=400000&paced=1");
+  std::wstring stopped = Server().DataUrl(1000000, 81, L"survive-stopped", L"slow_at=250000&paced=1");
   std::wstring waiting = Server().DataUrl(30000, 82, L"survive");
   Create(finished, L"finished.bin");
   ExpectDownloaded(finished, L"finished.bin", 40000, 80);
@@ -43,7 +43,7 @@ TEST_F(Restart, WorkingAndFinishedTasksAndTheirProgressSurvive) {
 }
 
 TEST_F(Restart, ADownloadRunningAtShutdownComesBackStoppedOrWithAutoStartResumesItself) {
-  std::wstring url = Server().DataUrl(1200000, 83, L"interrupted", L"rate=450000&paced=2");
+  std::wstring url = Server().DataUrl(1200000, 83, L"interrupted", L"slow_at=200000&paced=2");
   Create(url, L"interrupted.bin");
   WaitForBytes(url, 200000);
   StopEngine();
