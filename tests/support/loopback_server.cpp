@@ -207,6 +207,11 @@ bool LoopbackServer::ChangeFile(const std::wstring& tag, unsigned seed, const st
          body == "changed\n";
 }
 
+bool LoopbackServer::ResetTransfer(const std::wstring& tag) const {
+  std::string body;
+  return Fetch(httpPort_, L"/_reset?tag=" + tag, &body) && body == "reset asked\n";
+}
+
 std::string LoopbackServer::Content(uint64_t size, unsigned seed) {
   std::string bytes(static_cast<size_t>(size), '\0');
   for (uint64_t i = 0; i < size; ++i) {

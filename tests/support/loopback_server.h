@@ -42,6 +42,8 @@ class LoopbackServer {
   // From now on /data requests of the tag serve this seed with this ETag:
   // the file changed on the server. True when the server took it.
   bool ChangeFile(const std::wstring& tag, unsigned seed, const std::wstring& etag) const;
+  // Resets one connection of the tag that is sending a body now (/_reset).
+  bool ResetTransfer(const std::wstring& tag) const;
 
   // The bytes /data serves for (size, seed).
   static std::string Content(uint64_t size, unsigned seed);

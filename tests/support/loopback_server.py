@@ -33,6 +33,9 @@ range written to the wrong place shows. Options (query parameters):
 that relative targets with dot segments can be tried); /redirect_loop
 redirects to itself. /_change?tag=T&seed=S&etag=E makes later /data requests
 of that tag serve seed S with ETag E: the file changed on the server.
+/_reset?tag=T resets one connection of that tag that is sending a body, at its
+next piece (a test resets a transfer once it has seen bytes arrive: a reset
+discards what the client has not read yet).
 /files/NAME serves a real file given with --file NAME=PATH (for benchmarks).
 A request with an absolute URL is a proxy request: with --proxy-auth U:P it
 needs Proxy-Authorization (Basic) and gets 407 without it; it is then served
@@ -58,6 +61,7 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 STATS = {}
 STATS_LOCK = threading.Lock()
 CHANGES = {}  # tag -> (seed, etag) served instead of the query's
+RESETS_ASKED = {}  # tag -> connections still to reset
 CONTENT_CACHE = {}
 CACHE_LOCK = threading.Lock()
 MAKING_LOCK = threading.Lock()
@@ -182,6 +186,10 @@ class Handler(BaseHTTPRequestHandler):
             with STATS_LOCK:
                 CHANGES[tag] = (int(query.get("seed", "0")), query.get("etag"))
             return self.send_plain(200, b"changed\n")
+        if url.path == "/_reset":
+            with STATS_LOCK:
+                RESETS_ASKED[tag] = RESETS_ASKED.get(tag, 0) + 1
+            return self.send_plain(200, b"reset asked\n")
         with STATS_LOCK:
             stats["requests"] += 1
             stats["proxied"] += 1 if proxied else 0
@@ -354,7 +362,11 @@ class Handler(BaseHTTPRequestHandler):
                         self.wfile.write(piece)
                     position += step
                     sent += step
-                if reset_at is not None and sent >= reset_at:
+                with STATS_LOCK:
+                    asked = RESETS_ASKED.get(query.get("tag", ""), 0) > 0
+                    if asked:
+                        RESETS_ASKED[query.get("tag", "")] -= 1
+                if asked or (reset_at is not None and sent >= reset_at):
                     with STATS_LOCK:
                         stats["resets"] += 1
                     self.wfile.flush()
