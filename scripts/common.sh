@@ -56,6 +56,18 @@ ensure_prefix() {
   fi
 }
 
+# Commands run when the script ends, however it ends (TERM and INT included):
+# nothing the command started is left running after it.
+exit_hooks=()
+on_exit() {
+  exit_hooks+=("$1")
+  trap run_exit_hooks EXIT
+}
+run_exit_hooks() {
+  local hook
+  for hook in "${exit_hooks[@]}"; do eval "$hook"; done
+}
+
 # One persistent wineserver for the whole run (each test program then starts in
 # a fraction of a second). Its streams are detached, or CTest would wait on them.
 # A server that goes away while a program starts ends that program before its
@@ -68,7 +80,7 @@ start_wineserver() {
   wineserver -p </dev/null >/dev/null 2>&1
   wine wineboot </dev/null >/dev/null 2>&1
   wine notepad </dev/null >/dev/null 2>&1 &
-  trap stop_wineserver EXIT
+  on_exit stop_wineserver
 }
 
 stop_wineserver() {
@@ -108,6 +120,7 @@ run_ctest() {
   mkdir -p "$(dirname "$progress")" && : >"$progress"
   tail -n +1 -F "$progress" 2>/dev/null &
   follower=$!
+  on_exit "kill $follower 2>/dev/null || true"
   cd "$BUILD/x86_64"
   ctest --output-on-failure "$@" 2>&1 | while IFS= read -r line; do
     if [ $shown = 0 ] && [[ $line =~ ^[0-9]+%\ tests\ passed ]]; then
