@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "tests/download_engine/scratch_folder.h"
 #include "tests/support/engine_registration.h"
 
 namespace {
@@ -28,22 +29,6 @@ class EngineEnvironment : public ::testing::Environment {
 
 EngineEnvironment* environment =
     static_cast<EngineEnvironment*>(::testing::AddGlobalTestEnvironment(new EngineEnvironment()));
-
-void RemoveTree(const std::wstring& folder) {
-  WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      std::wstring name = found.cFileName;
-      if (name == L"." || name == L"..") continue;
-      std::wstring path = folder + L"\\" + name;
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveTree(path);
-      else DeleteFileW(path.c_str());
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-  }
-  RemoveDirectoryW(folder.c_str());
-}
 
 template <typename Interface>
 void ReleaseAndClear(Interface*& object) {

@@ -6,6 +6,25 @@
 
 #include <string>
 
+// Removes a folder with everything in it and in its subfolders.
+inline void RemoveTree(const std::wstring& folder) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      std::wstring name = found.cFileName;
+      if (name == L"." || name == L"..") continue;
+      std::wstring path = folder + L"\\" + name;
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        RemoveTree(path);
+      else
+        DeleteFileW(path.c_str());
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+  }
+  RemoveDirectoryW(folder.c_str());
+}
+
 class ScratchFolder {
  public:
   explicit ScratchFolder(const wchar_t* tag) {
@@ -16,7 +35,7 @@ class ScratchFolder {
   }
   ScratchFolder(const ScratchFolder&) = delete;
   ScratchFolder& operator=(const ScratchFolder&) = delete;
-  ~ScratchFolder() { Remove(path_); }
+  ~ScratchFolder() { RemoveTree(path_); }
 
   const std::wstring& Path() const { return path_; }
   // A subfolder, made now.
@@ -27,22 +46,5 @@ class ScratchFolder {
   }
 
  private:
-  static void Remove(const std::wstring& folder) {
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-      do {
-        std::wstring name = found.cFileName;
-        if (name == L"." || name == L"..") continue;
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-          Remove(folder + L"\\" + name);
-        else
-          DeleteFileW((folder + L"\\" + name).c_str());
-      } while (FindNextFileW(search, &found));
-      FindClose(search);
-    }
-    RemoveDirectoryW(folder.c_str());
-  }
-
   std::wstring path_;
 };
