@@ -503,8 +503,14 @@
 
   // A failed or cancelled download asked to start again is queued by the
   // engine: say so now, so that the new attempt sees the engine's next word.
+  // A cancel of a running download is told twice: at once, and again when
+  // its partial file is gone. That second word may still be on its way when
+  // the page resumes: until the engine's word of the new attempt, a
+  // 'cancelled' is the old attempt's and ends nothing.
   function restarted(download) {
+    var cancelled = download.state === 'cancelled';
     update(download, { state: 'queued', message: '' }, 0);
+    inner.get(download).staleCancel = cancelled;
   }
 
   // Takes in what the engine said of a download and tells its listeners, in
@@ -582,6 +588,10 @@
     var download;
     if (event.kind === EventKind.TASK) {
       download = own.working.get(key);
+      if (download && inner.get(download).staleCancel) {
+        if (fields.state === 'cancelled') fields.state = undefined; // its other fields are news all the same
+        else inner.get(download).staleCancel = false;
+      }
       if (download) update(download, fields, event.errorCode);
       else track(client, own.working, key, key, fields);
     } else if (event.kind === EventKind.FINISHED && event.state === TaskState.COMPLETED) {

@@ -1,6 +1,7 @@
 'use strict';
 // The page library's readers of the plug-in's texts, on texts made the way
-// the plug-in makes them.
+// the plug-in makes them; the client's downloads when the engine's events
+// come in an order a real engine cannot be made to keep.
 const assert = require('node:assert/strict');
 const { describe, test } = require('node:test');
 
@@ -82,6 +83,76 @@ describe('callback texts', () => {
     assert.equal(entry.state, Halvo.TaskState.COMPLETED);
     assert.equal(entry.size, 10);
     assert.equal(entry.created, '2026-01-01T00:00:00Z');
+  });
+});
+
+// A plug-in element with no engine behind it: the test posts its events, in
+// the order it chooses, as the plug-in posts them into the page's window.
+function scriptedElement() {
+  const listeners = [];
+  const win = {
+    location: { origin: 'https://page.example' },
+    addEventListener: (type, listener) => { if (type === 'message') listeners.push(listener); },
+    removeEventListener: () => {},
+  };
+  const calls = [];
+  const element = {
+    ownerDocument: { defaultView: win },
+    GetPeerID: () => 'peer',
+    GetIP: () => '127.0.0.1',
+    LoadWorkTask: () => 0,
+    LoadFinishTask: () => 0,
+  };
+  for (const name of ['CreateDownload', 'CancelDownload', 'StopDownload']) {
+    element[name] = (...args) => { calls.push([name, ...args]); return 0; };
+  }
+  const post = (overrides) => {
+    const data = asPosted(eventText({ key: 'http://h/a', url: 'http://h/a', ...overrides }));
+    for (const listener of listeners) listener({ source: win, origin: win.location.origin, data });
+  };
+  return { element, calls, post };
+}
+
+const { TaskState } = Halvo;
+const settled = (promise) => promise.then((path) => ({ path }), (error) => ({ code: error.code }));
+
+describe('the client and the order of events', () => {
+  test('a cancel told again after the page resumed ends nothing: the new attempt ends as the engine says', async () => {
+    const { element, calls, post } = scriptedElement();
+    const client = Halvo.connect(element);
+    const download = client.add({ url: 'http://h/a', folder: 'C:\\d' });
+    post({ state: TaskState.DOWNLOADING, stateName: 'downloading', done: 512 });
+    download.cancel();
+    // At once; then again, once the partial file is gone: the page resumes in between.
+    post({ state: TaskState.CANCELLED, stateName: 'cancelled', done: 512 });
+    assert.deepEqual(await settled(download.finished), { code: 'cancelled' });
+    download.resume();
+    assert.deepEqual(calls.map((call) => call[0]), ['CreateDownload', 'CancelDownload', 'CreateDownload']);
+    const attempt = download.finished;
+    post({ state: TaskState.CANCELLED, stateName: 'cancelled', done: 0, fileName: 'a(1).bin' });
+    assert.equal(download.state, 'queued');
+    assert.equal(download.fileName, 'a(1).bin');
+    post({ state: TaskState.QUEUED, stateName: 'queued', done: 0 });
+    post({ state: TaskState.DOWNLOADING, stateName: 'downloading', done: 100 });
+    post({ state: TaskState.COMPLETED, stateName: 'complete', done: 4096, path: 'C:\\d\\a.bin' });
+    assert.equal(download.finished, attempt);
+    assert.deepEqual(await settled(attempt), { path: 'C:\\d\\a.bin' });
+  });
+
+  test('after the engine\'s word of the new attempt, a cancel ends it again', async () => {
+    const { element, post } = scriptedElement();
+    const client = Halvo.connect(element);
+    const download = client.add({ url: 'http://h/a', folder: 'C:\\d' });
+    post({ state: TaskState.CANCELLED, stateName: 'cancelled' });
+    download.resume();
+    post({ state: TaskState.QUEUED, stateName: 'queued' });
+    const attempt = download.finished;
+    post({ state: TaskState.CANCELLED, stateName: 'cancelled' });
+    assert.deepEqual(await settled(attempt), { code: 'cancelled' });
+    // The engine's first word of a new attempt may be a failure (an address it refuses now): it is told.
+    download.resume();
+    post({ state: TaskState.FAILED, stateName: 'failed', message: 'HTTP 404' });
+    assert.equal(download.state, 'failed');
   });
 });
 
