@@ -47,35 +47,59 @@ def unescape(text):
     return ESCAPE.sub(unescaped, text) if "\\" in text else text
 
 
+# A hive is read for every picture, and between two pictures most of its keys
+# are unchanged: each key's block of lines (from its "[" line to the next) is
+# parsed once and its items kept, by the block's text.
+PARSED_BLOCKS = {}
+
+
 def read_hive(path, root):
+    with open(path, encoding="utf-8", errors="surrogateescape") as f:
+        text = f.read()
+    items = {}
+    # Only a key's line starts with "[": values start with '"' or '@', and the
+    # continuation of a long value with spaces.
+    for number, block in enumerate(text.split("\n[")):
+        if number:
+            block = "[" + block
+        parsed = PARSED_BLOCKS.get((root, block))
+        if parsed is None:
+            parsed = PARSED_BLOCKS[(root, block)] = parse_block(block, root)
+        items.update(parsed)
+    return items
+
+
+def parse_block(block, root):
+    """The items of one key's lines (or of the lines before the first key)."""
     items = {}
     key = None
     pending = ""
-    with open(path, encoding="utf-8", errors="surrogateescape") as f:
-        for line in f:
-            line = line.rstrip("\n")
-            if pending:
-                line = pending + line.lstrip()
-                pending = ""
-            if line.endswith("\\") and key is not None and not line.startswith("["):
-                pending = line[:-1]
-                continue
-            if line.startswith("["):
-                end = line.rfind("]")
-                key = root + "\\" + unescape(line[1:end])
-                items[key.lower()] = key
-            elif key is None or not line or line.startswith("#") or line.startswith(";"):
-                continue
-            elif line.startswith("@="):
-                item = key + "\\\\@=" + line[2:]
-                items[item.lower()] = item
-            elif line.startswith('"'):
-                m = re.match(r'"((?:[^"\\]|\\.)*)"=(.*)$', line)
-                if m:
-                    item = key + "\\\\" + unescape(m.group(1)) + "=" + m.group(2)
-                    # The value's name and data keep their case: only key names are case-free.
-                    items[(key.lower() + "\\\\" + unescape(m.group(1)).lower() + "=" + m.group(2))] = item
+    for line in block.split("\n"):
+        if pending:
+            line = pending + line.lstrip()
+            pending = ""
+        if line.endswith("\\") and key is not None and not line.startswith("["):
+            pending = line[:-1]
+            continue
+        if line.startswith("["):
+            end = line.rfind("]")
+            key = root + "\\" + unescape(line[1:end])
+            items[key.lower()] = key
+        elif key is None or not line or line.startswith("#") or line.startswith(";"):
+            continue
+        elif line.startswith("@="):
+            item = key + "\\\\@=" + line[2:]
+            items[item.lower()] = item
+        elif line.startswith('"'):
+            m = VALUE_LINE.match(line)
+            if m:
+                item = key + "\\\\" + unescape(m.group(1)) + "=" + m.group(2)
+                # The value's name and data keep their case: only key names are case-free.
+                items[(key.lower() + "\\\\" + unescape(m.group(1)).lower() + "=" + m.group(2))] = item
     return items
+
+
+VALUE_LINE = re.compile(r'"((?:[^"\\]|\\.)*)"=(.*)$')
 
 
 def value_text(data):
