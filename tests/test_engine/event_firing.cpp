@@ -51,12 +51,22 @@ EventSource* FindSource(uint32_t download) {
 
 thread_local bool onWorker = false;
 
+void FreeArgs(std::vector<VARIANT>& args) {
+  for (VARIANT& value : args)
+    if (V_VT(&value) == VT_BSTR) SysFreeString(V_BSTR(&value));
+  args.clear();
+}
+
 // One event handed to the workers.
 struct Job {
-  uint32_t ticket;
-  TestEngineEvent event;
-  std::vector<VARIANT> args;  // the job's own copy
-  bool nullArgs;
+  Job() = default;
+  Job(const Job&) = delete;
+  Job& operator=(const Job&) = delete;
+  ~Job() { FreeArgs(args); }
+  uint32_t ticket = 0;
+  TestEngineEvent event{};
+  std::vector<VARIANT> args;  // the job's own copy; its texts are freed once it has run
+  bool nullArgs = true;
   bool done = false;
   HRESULT fired = E_PENDING;
   TestEngineFireResult result{};
@@ -74,6 +84,7 @@ struct Workers {
   std::vector<HANDLE> threads;
   std::size_t idle = 0, unfinished = 0;
   bool quitting = false;
+  bool broken = false;  // a worker ended on a failed wait: its jobs may never run
   uint32_t nextTicket = 1;
   HANDLE gate = CreateEventW(nullptr, TRUE, TRUE, nullptr);  // set: workers go
 };
@@ -81,12 +92,6 @@ struct Workers {
 Workers& TheWorkers() {
   static Workers* workers = new Workers;
   return *workers;
-}
-
-void FreeArgs(Job& job) {
-  for (VARIANT& value : job.args)
-    if (V_VT(&value) == VT_BSTR) SysFreeString(V_BSTR(&value));
-  job.args.clear();
 }
 
 void RunJob(Job& job) {
@@ -98,19 +103,22 @@ void RunJob(Job& job) {
   } catch (...) {
     job.fired = E_OUTOFMEMORY;
   }
-  FreeArgs(job);
+  FreeArgs(job.args);
 }
 
-DWORD WINAPI RunWorker(void*) {
-  onWorker = true;
-  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-  Workers& workers = TheWorkers();
+void ServeJobs(Workers& workers) {
   std::unique_lock<std::mutex> lock(workers.mutex);
   for (;;) {
-    ++workers.idle;
-    workers.changed.wait(lock, [&] { return workers.quitting || !workers.queued.empty(); });
-    --workers.idle;
-    if (workers.queued.empty()) break;
+    {
+      // Counted idle while it waits, however the wait ends (it holds the lock again then).
+      struct Idle {
+        std::size_t& count;
+        explicit Idle(std::size_t& c) : count(c) { ++count; }
+        ~Idle() { --count; }
+      } idle(workers.idle);
+      workers.changed.wait(lock, [&] { return workers.quitting || !workers.queued.empty(); });
+    }
+    if (workers.queued.empty()) return;
     Job* job = workers.queued.front();
     workers.queued.pop_front();
     lock.unlock();
@@ -120,9 +128,28 @@ DWORD WINAPI RunWorker(void*) {
     --workers.unfinished;
     workers.changed.notify_all();
   }
-  lock.unlock();
+}
+
+DWORD WINAPI RunWorker(void*) {
+  onWorker = true;
+  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  DWORD code = 0;
+  try {
+    ServeJobs(TheWorkers());
+  } catch (...) {
+    // A lock or wait that failed: this worker ends, the process goes on and
+    // the waits for the workers end, reporting it.
+    Workers& workers = TheWorkers();
+    try {
+      std::lock_guard<std::mutex> lock(workers.mutex);
+      workers.broken = true;
+    } catch (...) {
+    }
+    workers.changed.notify_all();
+    code = 1;
+  }
   CoUninitialize();
-  return 0;
+  return code;
 }
 
 }  // namespace
@@ -165,28 +192,38 @@ uint32_t FireOnWorker(const TestEngineEvent& event) {
   job->event = event;
   job->nullArgs = event.args == nullptr;
   if (!job->nullArgs) {
-    job->args.assign(event.args, event.args + event.argCount);
-    for (VARIANT& value : job->args)
+    job->args.reserve(event.argCount);
+    for (UINT i = 0; i < event.argCount; ++i) {
+      VARIANT value = event.args[i];
       if (V_VT(&value) == VT_BSTR && V_BSTR(&value) != nullptr)
         V_BSTR(&value) = SysAllocStringLen(V_BSTR(&value), SysStringLen(V_BSTR(&value)));
+      job->args.push_back(value);
+    }
   }
   Workers& workers = TheWorkers();
   std::lock_guard<std::mutex> lock(workers.mutex);
+  // Room first: once the job is kept and queued and its thread started,
+  // nothing may fail half-way (a queued job its owner dropped, a thread no
+  // reset waits for).
+  workers.jobs.reserve(workers.jobs.size() + 1);
+  workers.threads.reserve(workers.threads.size() + 1);
+  workers.queued.push_back(job.get());
+  workers.jobs.push_back(std::move(job));
+  Job& kept = *workers.jobs.back();
   // Queued jobs wait for idle workers; a job beyond them needs a new thread.
-  if (workers.idle <= workers.queued.size()) {
+  if (workers.idle < workers.queued.size()) {
     HANDLE thread = CreateThread(nullptr, 0, RunWorker, nullptr, 0, nullptr);
     if (thread == nullptr) {
-      FreeArgs(*job);
+      workers.queued.pop_back();
+      workers.jobs.pop_back();
       return 0;
     }
     workers.threads.push_back(thread);
   }
-  job->ticket = workers.nextTicket++;
-  workers.queued.push_back(job.get());
+  kept.ticket = workers.nextTicket++;
   ++workers.unfinished;
-  workers.jobs.push_back(std::move(job));
   workers.changed.notify_all();
-  return workers.jobs.back()->ticket;
+  return kept.ticket;
 }
 
 void HoldWorkers(bool hold) {
@@ -199,12 +236,12 @@ void HoldWorkers(bool hold) {
 bool WaitForWorkers(DWORD timeoutMilliseconds) {
   Workers& workers = TheWorkers();
   std::unique_lock<std::mutex> lock(workers.mutex);
-  auto allDone = [&] { return workers.unfinished == 0; };
-  if (timeoutMilliseconds == INFINITE) {
+  auto allDone = [&] { return workers.unfinished == 0 || workers.broken; };
+  if (timeoutMilliseconds == INFINITE)
     workers.changed.wait(lock, allDone);
-    return true;
-  }
-  return workers.changed.wait_for(lock, std::chrono::milliseconds(timeoutMilliseconds), allDone);
+  else
+    workers.changed.wait_for(lock, std::chrono::milliseconds(timeoutMilliseconds), allDone);
+  return workers.unfinished == 0;
 }
 
 bool WorkerResult(uint32_t ticket, HRESULT* fired, TestEngineFireResult* result) {
@@ -240,6 +277,9 @@ void Reset() {
   }
   std::lock_guard<std::mutex> lock(workers.mutex);
   workers.quitting = false;
+  workers.broken = false;
+  workers.queued.clear();
+  workers.unfinished = 0;
   workers.jobs.clear();
   workers.nextTicket = 1;
 }
