@@ -35,7 +35,8 @@ redirects to itself. /_change?tag=T&seed=S&etag=E makes later /data requests
 of that tag serve seed S with ETag E: the file changed on the server.
 /_reset?tag=T resets one connection of that tag that is sending a body, at its
 next piece (a test resets a transfer once it has seen bytes arrive: a reset
-discards what the client has not read yet).
+discards what the client has not read yet); with no body of the tag being
+sent it answers 409 and resets nothing, then or later.
 /files/NAME serves a real file given with --file NAME=PATH (for benchmarks).
 A request with an absolute URL is a proxy request: with --proxy-auth U:P it
 needs Proxy-Authorization (Basic) and gets 407 without it; it is then served
@@ -188,7 +189,12 @@ class Handler(BaseHTTPRequestHandler):
             return self.send_plain(200, b"changed\n")
         if url.path == "/_reset":
             with STATS_LOCK:
-                RESETS_ASKED[tag] = RESETS_ASKED.get(tag, 0) + 1
+                sending = stats["active"] > 0
+                if sending:
+                    RESETS_ASKED[tag] = RESETS_ASKED.get(tag, 0) + 1
+            # Asked of no body, it would reset whichever body of the tag came next.
+            if not sending:
+                return self.send_plain(409, b"no body of this tag is being sent\n")
             return self.send_plain(200, b"reset asked\n")
         with STATS_LOCK:
             stats["requests"] += 1
@@ -393,6 +399,8 @@ class Handler(BaseHTTPRequestHandler):
         finally:
             with STATS_LOCK:
                 stats["active"] -= 1
+                if stats["active"] == 0:
+                    RESETS_ASKED.pop(query.get("tag", ""), None)
 
 
 class Server(ThreadingHTTPServer):
