@@ -30,6 +30,7 @@ SKIPPED_FOLDERS = ("windows", "users/root/temp", "users/root/appdata/local/temp"
 
 ESCAPE = re.compile(r"\\(x[0-9a-fA-F]{1,4}|.)", re.S)
 SIMPLE_ESCAPES = {"n": "\n", "r": "\r", "t": "\t", "0": "\0"}
+VALUE_LINE = re.compile(r'"((?:[^"\\]|\\.)*)"=(.*)$')
 
 
 def unescaped(match):
@@ -97,9 +98,6 @@ def parse_block(block, root):
                 # The value's name and data keep their case: only key names are case-free.
                 items[(key.lower() + "\\\\" + unescape(m.group(1)).lower() + "=" + m.group(2))] = item
     return items
-
-
-VALUE_LINE = re.compile(r'"((?:[^"\\]|\\.)*)"=(.*)$')
 
 
 def value_text(data):

@@ -296,6 +296,7 @@ class Handler(BaseHTTPRequestHandler):
             index += words
 
     def send_body(self, body, query, stats):
+        tag = query.get("tag", "")
         size = len(body)
         etag = query.get("etag")
         honour_range = query.get("ranges", "1") != "0"
@@ -368,10 +369,12 @@ class Handler(BaseHTTPRequestHandler):
                         self.wfile.write(piece)
                     position += step
                     sent += step
-                with STATS_LOCK:
-                    asked = RESETS_ASKED.get(query.get("tag", ""), 0) > 0
-                    if asked:
-                        RESETS_ASKED[query.get("tag", "")] -= 1
+                asked = False
+                if RESETS_ASKED.get(tag):  # the lock only when a reset may be waiting
+                    with STATS_LOCK:
+                        asked = RESETS_ASKED.get(tag, 0) > 0
+                        if asked:
+                            RESETS_ASKED[tag] -= 1
                 if asked or (reset_at is not None and sent >= reset_at):
                     with STATS_LOCK:
                         stats["resets"] += 1
@@ -400,7 +403,7 @@ class Handler(BaseHTTPRequestHandler):
             with STATS_LOCK:
                 stats["active"] -= 1
                 if stats["active"] == 0:
-                    RESETS_ASKED.pop(query.get("tag", ""), None)
+                    RESETS_ASKED.pop(tag, None)
 
 
 class Server(ThreadingHTTPServer):
