@@ -40,6 +40,8 @@ prepare() {
 #!/bin/bash
 # In the guest: the stage in a prefix of its own, beside the other stages.
 source "$VM32_SETUP"
+# The last CPU: the suite's workers take the first ones.
+guest_pin -1
 export WINEPREFIX=/root/.wine-installer
 guest_prefix_copy "$WINEPREFIX"
 exec python3 guest_stage.py

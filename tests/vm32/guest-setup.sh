@@ -24,6 +24,18 @@ guest_prefix_copy() {
   cp -a /root/.wine "$1"
 }
 
+# Keeps the calling shell and everything it starts from now on to one virtual
+# CPU: number N, counted round the guest's CPUs. A Wine session spread over
+# several emulated CPUs pays for each server call with a wake-up across CPUs and
+# for each change to a multi-threaded process's memory map with a stop of every
+# CPU; each part of the boot keeps its session on a CPU of its own instead.
+guest_pin() {
+  local cpus
+  cpus=$(nproc)
+  taskset -p -c "$(( ($1 % cpus + cpus) % cpus ))" "$BASHPID" >/dev/null ||
+    echo "vm32: could not keep this part on CPU $1" >&2
+}
+
 # The guest boots without a network, with its loopback interface down and no
 # hosts file: the tests' own file servers listen on 127.0.0.1 and are reached as
 # localhost too (their certificate's name), and a name lookup must not wait for

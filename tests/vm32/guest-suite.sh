@@ -71,6 +71,7 @@ next_program() {
 worker() {
   local program
   export WINEPREFIX=/root/.wine-suite-$1
+  guest_pin $(( $1 - 1 ))
   guest_prefix_copy "$WINEPREFIX"
   guest_start_wine
   echo "wine_ready $1 $(now)" >>"$out/timing"
