@@ -287,10 +287,16 @@ def sha256(path):
         return hashlib.sha256(f.read()).hexdigest()
 
 
-# What changes in the prefix without us: Wine's display driver stamps its date at
-# every start, and an uninstaller's copy of itself in Temp is deleted at the next
-# restart (as Windows would; NSIS uninstallers all do this).
-EXPECTED_NOISE = re.compile(r"^HKLM\\System\\CurrentControlSet\\Control\\Class\\\{[-0-9A-F]+\}\\\d+\\\\DriverDateData="
+# What changes in the prefix without us: Wine's display driver registers the
+# display adapter and its monitor whenever a desktop starts, stamping the day's
+# date (as a text and as a time: both differ from the image's on any later day)
+# -- the first picture can even catch it half-way, as the desktop of the stage's
+# own start comes up beside it; and an uninstaller's copy of itself in Temp is
+# deleted at the next restart (as Windows would; NSIS uninstallers all do this).
+# Neither the installer nor the plug-in has any business with display devices.
+EXPECTED_NOISE = re.compile(r"^HKLM\\System\\CurrentControlSet\\Control\\Class\\\{[-0-9A-F]+\}\\\d+\\\\DriverDate(?:Data)?="
+                            r"|^HKLM\\System\\CurrentControlSet\\Control\\Class\\\{4D36E96[8E]-E325-11CE-BFC1-08002BE10318\}(?:\\|$)"
+                            r"|^HKLM\\System\\CurrentControlSet\\(?:Enum\\DISPLAY|Control\\Video)(?:\\|$)"
                             r"|^HKLM\\System\\CurrentControlSet\\Control\\Session Manager\\\\PendingFileRenameOperations="
                             r".*\\Temp\\\\~nsu\w+\.tmp", re.I)
 
