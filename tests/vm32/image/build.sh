@@ -142,6 +142,10 @@ mkdir prefix
 cat >prefix/job <<'JOB'
 export WINEPREFIX=/root/.wine WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 progress() { echo "vm32-progress: $*" >/dev/console 2>/dev/null || true; }
+# One virtual CPU for the whole Wine session, as in the tests' boots (guest_pin
+# in guest-setup.sh): spread over the emulated CPUs it pays for every server call
+# with a wake-up across them.
+taskset -p -c 0 $$ >/dev/null
 progress "creating the win32 Wine prefix"
 wineboot -i || exit 1
 wineserver -w
