@@ -9,13 +9,15 @@ source "$(dirname "$0")/common.sh"
 ensure_packages
 # The guest image (minutes of package installation inside the emulated PC on
 # a fresh machine; nothing when it is up to date) is made while the compilers
-# run. A failed build still waits for it, so that nothing is left running.
+# run, the bridge's packages install and the private prefix is made. Whatever
+# ends the command meanwhile waits for it, so that nothing is left running.
 ensure_vm32_image &
 image=$!
-build_all || { wait "$image" || true; exit 1; }
+on_exit "wait $image 2>/dev/null || true"
+build_all || exit 1
 ensure_bridge_packages
-wait "$image"
 ensure_prefix
+wait "$image"
 start_wineserver
 say "running the tests"
 # No test runs twice: a test that fails is a finding.
