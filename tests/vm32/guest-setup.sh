@@ -5,7 +5,7 @@
 # The same environment as the x86_64 runner (tests/run-under-wine.sh.in), but
 # win32. The image's prefix (/root/.wine) is the template each part copies.
 # Wine's menu builder (desktop entries for Linux menus, at each session start)
-# has nothing to do here and costs a second of emulated CPU each time.
+# has nothing to do here and costs half a second of emulated CPU each time.
 export WINEPREFIX=${WINEPREFIX:-/root/.wine} WINEARCH=win32 WINEDEBUG=-all \
   WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" OANOCACHE=1 LC_ALL=C.UTF-8
 
@@ -34,7 +34,7 @@ guest_prefix_copy() {
 # CPU; each part of the boot keeps its session on a CPU of its own instead.
 guest_pin() {
   local cpus
-  cpus=$(nproc)
+  cpus=$(getconf _NPROCESSORS_ONLN)   # all of them, whatever this shell may use now
   taskset -p -c "$(( ($1 % cpus + cpus) % cpus ))" "$BASHPID" >/dev/null ||
     echo "vm32: could not keep this part on CPU $1" >&2
 }
