@@ -100,14 +100,15 @@ void TestEngine_HoldWorkers(BOOL hold) {
   event_firing::HoldWorkers(hold != FALSE);
 }
 
+// Both take the workers' lock, which can throw: a failure reads as "not done".
 BOOL TestEngine_WaitForWorkers(DWORD timeoutMilliseconds) {
   EnsureEngineStarted();
-  return event_firing::WaitForWorkers(timeoutMilliseconds) ? TRUE : FALSE;
+  return ComGuard<BOOL>(FALSE, [&] { return event_firing::WaitForWorkers(timeoutMilliseconds) ? TRUE : FALSE; });
 }
 
 BOOL TestEngine_GetWorkerResult(uint32_t ticket, HRESULT* fired, TestEngineFireResult* result) {
   EnsureEngineStarted();
-  return event_firing::WorkerResult(ticket, fired, result) ? TRUE : FALSE;
+  return ComGuard<BOOL>(FALSE, [&] { return event_firing::WorkerResult(ticket, fired, result) ? TRUE : FALSE; });
 }
 
 void TestEngine_Hold(int32_t place, BOOL hold) {

@@ -27,8 +27,9 @@ prepare() {
   done
   cp -r "$bin" "$folder/bin"
   # Without their debug sections: Wine reads an image's sections into memory
-  # when the program starts, and in the emulated PC the 20-30 MB of DWARF each
-  # program carries cost seconds per start. Symbols stay, for backtraces.
+  # when the program starts, and in the emulated PC the DWARF a program carries
+  # (the module's and engine's objects keep theirs: several MB) costs time at
+  # each start. Symbols stay, for backtraces.
   local image
   for image in "$folder"/bin/*.exe "$folder"/bin/*.dll; do
     i686-w64-mingw32-strip --strip-debug "$image" ||
